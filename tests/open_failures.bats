@@ -1,0 +1,49 @@
+#!/usr/bin/env bats
+# When the open fails: the reason on stderr, nothing on stdout, status 1.
+
+# shellcheck source=tests/helper.bash
+source "$BATS_TEST_DIRNAME/helper.bash"
+
+@test "no fifo-2: reports open's ENOENT and creates nothing" {
+	run_client
+	[ "$status" -eq 1 ]
+	has_bytes stdout ''
+	has_bytes stderr 'open: No such file or directory\n'
+	[ ! -e fifo-2 ] && [ ! -L fifo-2 ]
+}
+
+@test "fifo-2 is a directory: reports open's EISDIR" {
+	mkdir fifo-2
+	run_client
+	[ "$status" -eq 1 ]
+	has_bytes stdout ''
+	has_bytes stderr 'open: Is a directory\n'
+}
+
+# As root every permission check passes, so these run as nobody.
+@test "permissions: write-only access suffices, no write access is EACCES" {
+	chmod 755 "$scratch"
+	cp "$client" ./client
+	as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+
+	# The client asks only for write access: a file it may write but not
+	# read still takes the payload.
+	printf 'abcdefg' >fifo-2
+	chown 65534:65534 fifo-2
+	chmod 200 fifo-2
+	status=0
+	as_nobody timeout 10 ./client >stdout 2>stderr || status=$?
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	has_bytes fifo-2 'hellofg'
+
+	# A FIFO that only its owner may write.
+	rm fifo-2
+	mkfifo -m 644 fifo-2
+	status=0
+	as_nobody timeout 10 ./client >stdout 2>stderr || status=$?
+	[ "$status" -eq 1 ]
+	has_bytes stdout ''
+	has_bytes stderr 'open: Permission denied\n'
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bats
+# A regular file named fifo-2 is written in place: neither truncated nor
+# appended to.
+
+# shellcheck source=tests/helper.bash
+source "$BATS_TEST_DIRNAME/helper.bash"
+
+@test "a longer file: its first five bytes are overwritten, the rest kept" {
+	printf 'abcdefghij' >fifo-2
+	run_client
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	has_bytes fifo-2 'hellofghij'
+}
+
+@test "a shorter file grows to five bytes; an empty one takes them too" {
+	printf 'ab' >fifo-2
+	run_client
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes fifo-2 'hello'
+
+	: >fifo-2
+	run_client
+	[ "$status" -eq 0 ]
+	has_bytes fifo-2 'hello'
+}
