@@ -9,7 +9,8 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	[ "$status" -eq 1 ]
 	has_bytes stdout ''
 	has_bytes stderr 'open: No such file or directory\n'
-	[ ! -e fifo-2 ] && [ ! -L fifo-2 ]
+	[ ! -e fifo-2 ]
+	[ ! -L fifo-2 ]
 }
 
 @test "fifo-2 is a directory: reports open's EISDIR" {
