@@ -33,7 +33,8 @@ main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 	if (fd <= STDERR_FILENO) {
 		const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
 		if (high == -1) {
-			// On 2 the FIFO is where stderr was: there is nowhere to report.
+			// Descriptor 2 means stderr was closed: there is nowhere to
+			// report, and perror would write into the FIFO.
 			if (fd != STDERR_FILENO)
 				perror("open");
 			return 1;
