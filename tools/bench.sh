@@ -21,9 +21,11 @@ abspath() { case $1 in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$PWD" "$1" ;; 
 command -v hyperfine >/dev/null || die "hyperfine is needed (apt-get install hyperfine)"
 [ -x /usr/bin/time ] || die "GNU time is needed (apt-get install time)"
 
-names=(ex2-client) commands=("$(abspath "$1")")
+# Commands are shell words (hyperfine splits them, eval runs them), so the
+# client paths are quoted.
+names=(ex2-client) commands=("$(printf %q "$(abspath "$1")")")
 if [ -n "${2:-}" ]; then
-	names+=(ex2-client-static) commands+=("$(abspath "$2")")
+	names+=(ex2-client-static) commands+=("$(printf %q "$(abspath "$2")")")
 fi
 names+=("sh -c printf") commands+=("sh -c 'printf hello >fifo-2'")
 
@@ -51,7 +53,7 @@ expect_received() {
 	done
 	[ "$(stat -c %s received)" -eq "$want" ] ||
 		die "the reader received $(stat -c %s received) bytes after $sent runs, not $want"
-	[ "$(tr -d '\n' <received | sed 's/hello//g' | wc -c)" -eq 0 ] ||
+	[ "$(sed 's/hello//g' received | wc -c)" -eq 0 ] ||
 		die "the reader received something other than whole hello payloads"
 }
 
