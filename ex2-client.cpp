@@ -1,9 +1,13 @@
+// SPDX-License-Identifier: ISC
 /*
  * ex2-client: send "hello" to the server reading the FIFO "fifo-2" in the
  * working directory, and report each step on the console.
  */
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -13,43 +17,62 @@ constexpr char fifo_path[] = "fifo-2";
 // Exactly these five bytes go into the FIFO: no terminating zero, no newline.
 constexpr char payload[] = {'h', 'e', 'l', 'l', 'o'};
 
+constexpr char null_path[] = "/dev/null";
+
 } // namespace
 
 int
 main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 {
+	/*
+	 * Started with a standard stream closed, we would be handed its
+	 * number for the FIFO, and our own messages would go to the server.
+	 * Give every closed one /dev/null first, so the FIFO lands above them.
+	 * Out of descriptors, the FIFO's own open says so below.
+	 */
+	int null_errno = 0;
+	for (;;) {
+		const int null_fd = open(null_path, O_RDWR);
+		if (null_fd == -1) {
+			null_errno = errno;
+			break;
+		}
+		if (null_fd > STDERR_FILENO) {
+			(void)close(null_fd);
+			break;
+		}
+	}
+
 	// Blocks until the server has the FIFO open for reading.
-	int fd = open(fifo_path, O_WRONLY);
+	const int fd = open(fifo_path, O_WRONLY);
 	if (fd == -1) {
 		perror("open");
 		return 1;
 	}
-
-	/*
-	 * Started with a standard stream closed, we were handed its number:
-	 * our own messages would then go into the FIFO ahead of the payload.
-	 * Move the FIFO above the standard streams before printing anything.
-	 */
 	if (fd <= STDERR_FILENO) {
-		const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
-		if (high == -1) {
-			// Descriptor 2 means stderr was closed: there is nowhere to
-			// report, and perror would write into the FIFO.
-			if (fd != STDERR_FILENO)
-				perror("open");
-			return 1;
-		}
+		// Only where /dev/null could not be opened: send nothing rather
+		// than our messages.
 		(void)close(fd);
-		fd = high;
+		errno = null_errno;
+		perror(null_path);
+		return 1;
 	}
 
+	// Buffered as the C library chooses: at once on a terminal, at exit
+	// into a file or a pipe, so nothing on stdout comes before the payload.
 	(void)puts("client: fifo opened for write");
-	// Let a watched log show the line while the write waits, and keep it if
-	// SIGPIPE ends us there: it must not sit in a buffer when stdout is a file.
-	(void)fflush(stdout);
 
 	const ssize_t written = write(fd, payload, sizeof payload);
+	const int write_errno = errno;
+
+	// The payload is written or lost: from here on a stdout whose reader
+	// has gone must not kill us, so the exit status still tells which.
+	(void)signal(SIGPIPE, SIG_IGN);
+
 	if (written == -1) {
+		// Keep a merged log in the order of events.
+		(void)fflush(stdout);
+		errno = write_errno;
 		perror("write");
 		return 1;
 	}

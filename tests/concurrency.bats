@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: ISC
 # Many clients at once through one reader: each five-byte write reaches the
 # reader whole, never interleaved with another, and none is lost.
 

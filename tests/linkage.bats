@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: ISC
 # What the binary loads and how it is hardened. The client must start as
 # fast as a C program: at run time it loads the C library and nothing else,
 # never the C++ runtime.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: ISC
 # Under valgrind's memcheck a successful send makes no memory error, leaks
 # nothing and leaves no descriptor of the FIFO open at exit.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: ISC
 # A regular file named fifo-2 is written in place: neither truncated nor
 # appended to.
 

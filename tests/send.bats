@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: ISC
 # Sending through a FIFO: the reader gets exactly "hello", then end-of-file.
 
 # shellcheck source=tests/helper.bash
@@ -17,17 +18,13 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 
 @test "with no reader yet: waits in the open, silent, until a reader comes" {
 	mkfifo fifo-2
-	timeout 10 "$client" >stdout 2>stderr 3>&- &
-	local pid=$!
-	sleep 0.5
-	# Still waiting, and nothing said yet.
-	kill -0 "$pid"
+	start_client
+	wait_in "$pid" wait_for_partner
 	has_bytes stdout ''
 	has_bytes stderr ''
 
 	start_reader
-	status=0
-	wait "$pid" || status=$?
+	wait_client
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
