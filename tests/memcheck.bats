@@ -11,7 +11,7 @@ bats_require_minimum_version 1.5.0
 	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "valgrind cannot run a sanitized binary"
 	# In a static binary memcheck cannot replace malloc, and flags glibc's
 	# own start-up code.
-	[ "${EX2_STATIC:-0}" != 1 ] || skip "memcheck does not support static binaries"
+	[ "${EX2_LINK:-dynamic}" = dynamic ] || skip "memcheck does not support static binaries"
 	command -v valgrind >/dev/null || skip "valgrind is not installed"
 	mkfifo fifo-2
 	start_reader
