@@ -4,10 +4,10 @@
  * working directory, and report each step on the console.
  */
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/types.h>
+#include <signal.h> // SIGPIPE is POSIX, not in <csignal>
+#include <stdio.h>  // so is dprintf, not in <cstdio>
 #include <unistd.h>
 
 namespace {
