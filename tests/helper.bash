@@ -95,5 +95,15 @@ has_bytes() {
 	fi
 }
 
+# open_gone_pipe: open descriptor 5 for writing on a pipe (the FIFO ./out)
+# whose reader has gone, as a stdout whose reader has left.
+open_gone_pipe() {
+	mkfifo out
+	# Read-write first, so the open for writing does not wait.
+	exec 4<>out
+	exec 5>out
+	exec 4<&-
+}
+
 # The two progress lines of a successful send.
 sent_lines='client: fifo opened for write\nwrote 5 bytes to server\n'

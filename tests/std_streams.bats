@@ -97,7 +97,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 }
 
 @test "stdout is written once, after the payload: a reader of stdout that has gone costs nothing" {
-	mkfifo fifo-2 out
+	mkfifo fifo-2
 
 	# The order of writes, as the kernel sees them.
 	start_reader
@@ -113,7 +113,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	    'write(1, "client: fifo opened for write\nwr"..., 54) = 54' | diff - writes
 
 	# Stdout is a pipe whose reader left before the client started.
-	exec 4<>out 5>out 4<&-
+	open_gone_pipe
 	start_reader
 	status=0
 	timeout 10 "$client" >&5 2>stderr 3>&- 5>&- || status=$?
