@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Benchmarks the client against what a script would use instead,
 # sh -c 'printf hello >fifo-2': each command is spawned many times against
 # one reader that holds fifo-2 open. Prints, per command, the median wall
