@@ -58,8 +58,9 @@ main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 		return 1;
 	}
 
-	// Buffered as the C library chooses: at once on a terminal, at exit
-	// into a file or a pipe, so nothing on stdout comes before the payload.
+	// Buffered as the C library chooses: a terminal shows it at once, but
+	// into a file or a pipe it waits for our exit, so that no trouble on
+	// stdout can come before the payload.
 	(void)puts("client: fifo opened for write");
 
 	const ssize_t written = write(fd, payload, sizeof payload);
