@@ -80,7 +80,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	# With the standard streams open, /dev/null is not needed.
 	start_reader
 	status=0
-	in_ns timeout 10 "$client" >stdout 2>stderr 3>&- || status=$?
+	in_ns timeout 10 "$client" </dev/null >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
