@@ -40,11 +40,14 @@ start_client() {
 # wait_client: wait, at most 10 s, for the client of start_client to end;
 # its exit status lands in $status.
 wait_client() {
-	local i
-	for ((i = 0; i < 1000; i++)); do
-		kill -0 "$pid" 2>/dev/null || break
+	local end=$((SECONDS + 10))
+	while ((SECONDS < end)) && kill -0 "$pid" 2>/dev/null; do
 		sleep 0.01
 	done
+	if kill -0 "$pid" 2>/dev/null; then
+		echo "the client ($pid) still runs after 10 s: killed" >&2
+		kill "$pid"
+	fi
 	status=0
 	wait "$pid" || status=$?
 }
@@ -54,8 +57,8 @@ wait_client() {
 # no peer) or *pipe_write (a write to a full FIFO; anon_pipe_write on newer
 # kernels).
 wait_in() {
-	local i wchan=
-	for ((i = 0; i < 1000; i++)); do
+	local end=$((SECONDS + 10)) wchan=
+	while ((SECONDS < end)); do
 		wchan=$(cat "/proc/$1/wchan" 2>/dev/null) || wchan=
 		# shellcheck disable=SC2053 # FUNCTION is a glob on purpose
 		[[ $wchan == $2 ]] && return 0
