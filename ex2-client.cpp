@@ -2,12 +2,14 @@
 /*
  * ex2-client: send "hello" to the server reading the FIFO "fifo-2" in the
  * working directory, and report each step on the console.
+ *
+ * Only the C library is used, through its own headers, so the program
+ * builds against glibc and musl alike and loads no C++ runtime.
  */
-#include <cerrno>
-#include <cstdio>
+#include <errno.h>
 #include <fcntl.h>
-#include <signal.h> // SIGPIPE is POSIX, not in <csignal>
-#include <stdio.h>  // so is dprintf, not in <cstdio>
+#include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 
 namespace {
@@ -21,27 +23,43 @@ constexpr char null_path[] = "/dev/null";
 
 } // namespace
 
+// Arguments are accepted and ignored.
 int
-main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
+main()
 {
 	/*
 	 * Started with a standard stream closed, we would be handed its
 	 * number for the FIFO, and our own messages would go to the server.
 	 * Give every closed one /dev/null first, so the FIFO lands above them.
-	 * Out of descriptors, the FIFO's own open says so below.
 	 */
-	int null_errno = 0;
-	for (;;) {
-		const int null_fd = open(null_path, O_RDWR);
-		if (null_fd == -1) {
-			null_errno = errno;
-			break;
+	int null_fd;
+	do
+		null_fd = open(null_path, O_RDWR);
+	while (null_fd != -1 && null_fd <= STDERR_FILENO);
+	if (null_fd == -1) {
+		// With all three open, /dev/null is not needed, and out of
+		// descriptors the FIFO's own open says so below. With one closed,
+		// refuse before the FIFO's open can wait for, or wake, a server.
+		const int null_errno = errno;
+		if (fcntl(STDIN_FILENO, F_GETFD) == -1 ||
+		    fcntl(STDOUT_FILENO, F_GETFD) == -1 ||
+		    fcntl(STDERR_FILENO, F_GETFD) == -1) {
+			errno = null_errno;
+			perror(null_path);
+			return 1;
 		}
-		if (null_fd > STDERR_FILENO) {
-			(void)close(null_fd);
-			break;
-		}
-	}
+	} else
+		(void)close(null_fd);
+
+	/*
+	 * Chosen here, not left to the C library or to stdbuf: into a file or
+	 * a pipe nothing goes to stdout before the payload, and the buffer is
+	 * our own, so no failed allocation can leave stdout unbuffered. A
+	 * terminal shows each line as it comes.
+	 */
+	static char out_buf[BUFSIZ];
+	(void)setvbuf(stdout, out_buf, isatty(STDOUT_FILENO) == 1 ? _IOLBF : _IOFBF,
+	    sizeof out_buf);
 
 	// Blocks until the server has the FIFO open for reading.
 	const int fd = open(fifo_path, O_WRONLY);
@@ -49,26 +67,20 @@ main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 		perror("open");
 		return 1;
 	}
-	if (fd <= STDERR_FILENO) {
-		// Only where /dev/null could not be opened: send nothing rather
-		// than our messages.
-		(void)close(fd);
-		errno = null_errno;
-		perror(null_path);
-		return 1;
-	}
 
-	// Buffered as the C library chooses: a terminal shows it at once, but
-	// into a file or a pipe it waits for our exit, so that no trouble on
-	// stdout can come before the payload.
 	(void)puts("client: fifo opened for write");
 
 	const ssize_t written = write(fd, payload, sizeof payload);
 	const int write_errno = errno;
 
-	// The payload is written or lost: from here on a stdout whose reader
-	// has gone must not kill us, so the exit status still tells which.
-	(void)signal(SIGPIPE, SIG_IGN);
+	// The payload is written or lost: from here on neither a reader of
+	// stdout that has gone (SIGPIPE) nor a file size limit on stdout
+	// (SIGXFSZ) may kill us, so the exit status still tells which.
+	sigset_t after_write;
+	(void)sigemptyset(&after_write);
+	(void)sigaddset(&after_write, SIGPIPE);
+	(void)sigaddset(&after_write, SIGXFSZ);
+	(void)sigprocmask(SIG_BLOCK, &after_write, nullptr);
 
 	if (written == -1) {
 		// Keep a merged log in the order of events.
@@ -81,7 +93,7 @@ main([[maybe_unused]] int argc, [[maybe_unused]] char *argv[])
 	const int count = static_cast<int>(written);
 	(void)printf("wrote %d bytes to server\n", count);
 	if (count != static_cast<int>(sizeof payload)) {
-		// A regular file at its size limit or on a full disk takes only part.
+		// Only a regular file takes part of it, at a file size limit.
 		(void)fflush(stdout);
 		(void)dprintf(STDERR_FILENO, "write: short write (%d of %d bytes)\n",
 		    count, static_cast<int>(sizeof payload));
