@@ -14,7 +14,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	reader=$!
 	started+=("$reader")
 	for ((i = 0; i < n; i++)); do
-		timeout 20 "$client" >/dev/null 2>>stderr 3>&- &
+		timeout 20 "${client[@]}" >/dev/null 2>>stderr 3>&- &
 		pids+=($!)
 		started+=($!)
 	done

@@ -1,38 +1,80 @@
 # SPDX-License-Identifier: ISC
 # Shared by every test file: each test runs the real client, named by
 # EX2_CLIENT, in a scratch directory of its own. Every wait is bounded, and
-# teardown kills whatever a test started, whole process groups included.
+# teardown kills whatever a test started and still runs, whole process
+# groups included.
+#
+# A tool the tests need is required: its absence fails the test with a
+# message naming its package. Only valgrind is optional. A feature of the
+# kernel or the CPU that a test needs and this machine lacks skips that
+# test with the reason.
 
-# shellcheck disable=SC2034 # status, reader and sent_lines are for the test files
+# shellcheck disable=SC2034 # status, reader, pid and sent_lines are for the test files
 setup() {
-	client=${EX2_CLIENT:?EX2_CLIENT must name the ex2-client binary}
+	client_bin=${EX2_CLIENT:?EX2_CLIENT must name the ex2-client binary}
+	# A binary for another CPU runs under its emulator (qemu-user).
+	read -r -a emulator <<<"${EX2_EMULATOR:-}"
+	set_client
 	scratch=$(mktemp -d "${BATS_TMPDIR:-/tmp}/ex2-test.XXXXXX")
 	started=()
 	cd "$scratch" || return 1
 }
 
+# set_client: the command line that starts the client, in ${client[@]}.
+# Every signal is at its default there, whatever this shell inherited:
+# bash cannot undo an ignored SIGPIPE it was started with, and a client
+# that inherits one would pass tests of what it must do on its own.
+set_client() {
+	client=(env --default-signal "${emulator[@]}" "$client_bin")
+}
+
+# own_client: run a copy of the client kept in the scratch directory, for a
+# test whose client runs as another user or as root in a user namespace,
+# where the original's directory may be out of reach.
+own_client() {
+	chmod 755 "$scratch"
+	cp "$client_bin" "$scratch/client"
+	client_bin=$scratch/client
+	set_client
+}
+
 teardown() {
-	local pid
+	local pid running
+	# Only what still runs: a PID already reaped may have been reused.
 	# timeout leads a process group of its own; anything else started in
 	# the background is a single process.
+	running=" $(jobs -rp | tr '\n' ' ') "
 	for pid in "${started[@]}"; do
+		[[ $running == *" $pid "* ]] || continue
 		kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || :
 	done
 	cd / && rm -rf "$scratch"
+}
+
+# needs COMMAND PACKAGE: fail, naming the package, unless COMMAND is here.
+needs() {
+	command -v "$1" >/dev/null && return 0
+	echo "this test needs $1: apt-get install $2" >&2
+	return 1
+}
+
+# native_only REASON: skip the test where the client runs under an emulator.
+native_only() {
+	[ "${#emulator[@]}" -eq 0 ] || skip "$1 (the client runs under ${emulator[0]})"
 }
 
 # run_client [ARGS...]: run the client here; its stdout, stderr and exit
 # status land in ./stdout, ./stderr and $status.
 run_client() {
 	status=0
-	timeout 10 "$client" "$@" >stdout 2>stderr 3>&- || status=$?
+	timeout 10 "${client[@]}" "$@" >stdout 2>stderr 3>&- || status=$?
 }
 
-# start_client [WRAPPER...]: start the client in the background, with its
-# stdout and stderr in ./stdout and ./stderr, and its PID (the client's own:
-# a wrapper must exec it) in $pid.
+# start_client [ENV-OPTION...]: start the client in the background, with
+# its stdout and stderr in ./stdout and ./stderr, and its PID in $pid. The
+# options (--ignore-signal=PIPE, say) go to the env that starts it.
 start_client() {
-	"$@" "$client" >stdout 2>stderr 3>&- &
+	env --default-signal "$@" "${emulator[@]}" "$client_bin" >stdout 2>stderr 3>&- &
 	pid=$!
 	started+=("$pid")
 }
@@ -52,12 +94,42 @@ wait_client() {
 	wait "$pid" || status=$?
 }
 
+# need_symbolic_wchan: skip unless /proc/PID/wchan names the kernel function
+# a process sleeps in, as wait_in reads it. Asked of a stopped process,
+# which stays where it is: a kernel without symbols says "0".
+need_symbolic_wchan() {
+	local probe state='' wchan=0 end=$((SECONDS + 10))
+	sleep 30 &
+	probe=$!
+	# Ours to kill below, and stopped, so it cannot end before that; out
+	# of the job table, so its end is not reported.
+	disown "$probe"
+	kill -STOP "$probe"
+	while ((SECONDS < end)); do
+		read -r _ _ state _ <"/proc/$probe/stat" || :
+		if [ "$state" = T ]; then
+			# Stopped; give it the moment it takes to leave the CPU.
+			for _ in {1..100}; do
+				wchan=$(cat "/proc/$probe/wchan") || :
+				[ "$wchan" = 0 ] || break
+				sleep 0.01
+			done
+			break
+		fi
+		sleep 0.01
+	done
+	kill -KILL "$probe"
+	[ "$state" = T ] || { echo "process $probe never stopped" >&2; return 1; }
+	[ "$wchan" != 0 ] || skip "this kernel's /proc/PID/wchan names no functions"
+}
+
 # wait_in PID FUNCTION: wait, at most 10 s, until process PID sleeps in the
 # kernel function FUNCTION, a glob: wait_for_partner (an open of a FIFO with
 # no peer) or *pipe_write (a write to a full FIFO; anon_pipe_write on newer
 # kernels).
 wait_in() {
 	local end=$((SECONDS + 10)) wchan=
+	need_symbolic_wchan
 	while ((SECONDS < end)); do
 		wchan=$(cat "/proc/$1/wchan" 2>/dev/null) || wchan=
 		# shellcheck disable=SC2053 # FUNCTION is a glob on purpose
@@ -96,6 +168,19 @@ has_bytes() {
 		od -c "$1" >&2
 		return 1
 	fi
+}
+
+# has_line FILE LINE...: FILE holds exactly one line, one of LINEs. Where
+# the C library words a message its own way, each wording is named.
+has_line() {
+	local file=$1 line
+	shift
+	[ "$(wc -l <"$file")" -eq 1 ] || { cat "$file" >&2; return 1; }
+	for line in "$@"; do
+		[ "$(cat "$file")" = "$line" ] && return 0
+	done
+	echo "$file holds '$(cat "$file")', none of: $*" >&2
+	return 1
 }
 
 # open_gone_pipe: open descriptor 5 for writing on a pipe (the FIFO ./out)
