@@ -7,36 +7,42 @@
 # shellcheck source=tests/helper.bash
 source "$BATS_TEST_DIRNAME/helper.bash"
 
-@test "standard input, output, error or all three closed: the reader gets exactly hello" {
+# start_closing STREAMS: start the client with the standard streams named
+# (0, 1, 2 or all) closed, the others in ./stdout and ./stderr.
+start_closing() {
+	case $1 in
+	0) "${client[@]}" <&- >stdout 2>stderr 3>&- & ;;
+	1) "${client[@]}" >&- 2>stderr 3>&- & ;;
+	2) "${client[@]}" >stdout 2>&- 3>&- & ;;
+	all) "${client[@]}" <&- >&- 2>&- 3>&- & ;;
+	esac
+	pid=$!
+	started+=("$pid")
+}
+
+@test "standard input, output, error or all three closed: /dev/null takes their place before the FIFO's open" {
+	local closed fd
 	mkfifo fifo-2
-
-	start_reader
-	status=0
-	timeout 10 "${client[@]}" <&- >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
-	has_bytes stdout "$sent_lines"
-	has_bytes stderr ''
-	reader_got 'hello'
-
-	start_reader
-	status=0
-	timeout 10 "${client[@]}" </dev/null >&- 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
-	has_bytes stderr ''
-	reader_got 'hello'
-
-	start_reader
-	status=0
-	timeout 10 "${client[@]}" </dev/null >stdout 2>&- 3>&- || status=$?
-	[ "$status" -eq 0 ]
-	has_bytes stdout "$sent_lines"
-	reader_got 'hello'
-
-	start_reader
-	status=0
-	timeout 10 "${client[@]}" <&- >&- 2>&- 3>&- || status=$?
-	[ "$status" -eq 0 ]
-	reader_got 'hello'
+	for closed in 0 1 2 all; do
+		: >stdout
+		: >stderr
+		start_closing "$closed"
+		# Held in the FIFO's open: every closed stream is /dev/null by now,
+		# so the FIFO cannot take its number.
+		wait_in "$pid" wait_for_partner
+		for fd in 0 1 2; do
+			[ "$closed" = all ] || [ "$closed" = "$fd" ] || continue
+			[ "$(readlink "/proc/$pid/fd/$fd")" = /dev/null ]
+		done
+		start_reader
+		wait_client
+		[ "$status" -eq 0 ]
+		reader_got 'hello'
+		if [ "$closed" != 1 ] && [ "$closed" != all ]; then
+			has_bytes stdout "$sent_lines"
+		fi
+		has_bytes stderr ''
+	done
 }
 
 # start_waiting_reader: a reader of its own (not timeout's child, so that
@@ -53,6 +59,18 @@ start_waiting_reader() {
 	    skip "the sanitizer runtime cannot start with only three descriptors"
 	native_only "the emulator needs descriptors of its own"
 	mkfifo fifo-2
+
+	# One descriptor to spare is enough: the FIFO's, once /dev/null is
+	# closed again.
+	start_reader
+	status=0
+	timeout 10 env --default-signal prlimit --nofile=4 "$client_bin" \
+	    </dev/null >stdout 2>stderr 3>&- || status=$?
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	reader_got 'hello'
+
 	start_waiting_reader
 
 	# Three descriptors allowed and stdout closed: /dev/null takes
