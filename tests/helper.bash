@@ -183,14 +183,19 @@ has_line() {
 	return 1
 }
 
-# open_gone_pipe: open descriptor 5 for writing on a pipe (the FIFO ./out)
-# whose reader has gone, as a stdout whose reader has left.
-open_gone_pipe() {
-	mkfifo out
+# run_to_gone_stdout [WRAPPER...]: run the client here, under WRAPPER, with
+# stdout a pipe (the FIFO ./out) whose reader left before it started; its
+# stderr lands in ./stderr, its exit status in $status.
+run_to_gone_stdout() {
+	[ -p out ] || mkfifo out
 	# Read-write first, so the open for writing does not wait.
 	exec 4<>out
 	exec 5>out
 	exec 4<&-
+	status=0
+	timeout 10 env --default-signal "$@" "${emulator[@]}" "$client_bin" \
+	    >&5 2>stderr 3>&- 5>&- || status=$?
+	exec 5>&-
 }
 
 # The two progress lines of a successful send.

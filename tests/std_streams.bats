@@ -179,11 +179,8 @@ trace_writes() {
 	printf 'payload\nstdout 54\n' | diff - writes
 
 	# Stdout is a pipe whose reader left before the client started.
-	open_gone_pipe
 	start_reader
-	status=0
-	timeout 10 "${client[@]}" >&5 2>stderr 3>&- 5>&- || status=$?
-	exec 5>&-
+	run_to_gone_stdout
 	[ "$status" -eq 0 ]
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -209,10 +206,8 @@ trace_writes() {
 	trace_writes stdbuf -oL
 	printf 'payload\nstdout 54\n' | diff - writes
 
-	open_gone_pipe
 	start_reader
-	status=0
-	timeout 10 env --default-signal stdbuf -oL "$client_bin" >&5 2>stderr 3>&- 5>&- || status=$?
+	run_to_gone_stdout stdbuf -oL
 	[ "$status" -eq 0 ]
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -231,10 +226,7 @@ trace_writes() {
 	reader_got 'hello'
 
 	start_reader
-	status=0
-	timeout 10 env --default-signal prlimit --as=$(((peak + 16) * 1024)) "$client_bin" \
-	    >&5 2>stderr 3>&- 5>&- || status=$?
-	exec 5>&-
+	run_to_gone_stdout prlimit --as=$(((peak + 16) * 1024))
 	[ "$status" -eq 0 ]
 	has_bytes stderr ''
 	reader_got 'hello'

@@ -20,10 +20,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 
 	# Stdout a pipe whose reader has gone: flushing it fails with EPIPE and
 	# no signal, and the report still names the write's own error.
-	open_gone_pipe
-	status=0
-	timeout 10 "${client[@]}" >&5 2>stderr 3>&- 5>&- || status=$?
-	exec 5>&-
+	run_to_gone_stdout
 	[ "$status" -eq 1 ]
 	has_bytes stderr 'write: No space left on device\n'
 }
