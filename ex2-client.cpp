@@ -8,8 +8,10 @@
  */
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +23,10 @@ constexpr char payload[] = {'h', 'e', 'l', 'l', 'o'};
 
 constexpr char null_path[] = "/dev/null";
 
+// Room for any diagnostic line: the longest label and reason come to
+// under a hundred bytes on glibc and musl.
+constexpr size_t line_max = 256;
+
 } // namespace
 
 // Arguments are accepted and ignored.
@@ -28,28 +34,46 @@ int
 main()
 {
 	/*
+	 * perror's text, "label: reason\n", but always in one write(2): musl's
+	 * perror makes five, and lines from clients failing at once into one
+	 * log would come out broken.
+	 */
+	const auto report = [](const char *label, const char *reason) {
+		char line[line_max];
+		const int len = snprintf(line, sizeof line, "%s: %s\n", label, reason);
+		if (len < 0)
+			return;
+		auto size = static_cast<size_t>(len);
+		if (size >= sizeof line) {
+			size = sizeof line - 1;
+			line[size - 1] = '\n';
+		}
+		// A failure to write to stderr is left untold: there is nowhere
+		// else to tell it.
+		if (write(STDERR_FILENO, line, size) == -1)
+			return;
+	};
+
+	/*
 	 * Started with a standard stream closed, we would be handed its
 	 * number for the FIFO, and our own messages would go to the server.
-	 * Give every closed one /dev/null first, so the FIFO lands above them.
+	 * One poll finds the closed ones (POLLNVAL); /dev/null takes each
+	 * place, lowest first, before the FIFO is opened. Where that cannot
+	 * be done, refuse before the FIFO's open can wait for, or wake, a
+	 * server.
 	 */
-	int null_fd;
-	do
-		null_fd = open(null_path, O_RDWR);
-	while (null_fd != -1 && null_fd <= STDERR_FILENO);
-	if (null_fd == -1) {
-		// With all three open, /dev/null is not needed, and out of
-		// descriptors the FIFO's own open says so below. With one closed,
-		// refuse before the FIFO's open can wait for, or wake, a server.
-		const int null_errno = errno;
-		if (fcntl(STDIN_FILENO, F_GETFD) == -1 ||
-		    fcntl(STDOUT_FILENO, F_GETFD) == -1 ||
-		    fcntl(STDERR_FILENO, F_GETFD) == -1) {
-			errno = null_errno;
-			perror(null_path);
+	struct pollfd std_fds[] = {{STDIN_FILENO, 0, 0}, {STDOUT_FILENO, 0, 0},
+	    {STDERR_FILENO, 0, 0}};
+	if (poll(std_fds, sizeof std_fds / sizeof std_fds[0], 0) == -1) {
+		report("poll", strerror(errno));
+		return 1;
+	}
+	for (const struct pollfd &std_fd : std_fds) {
+		if ((std_fd.revents & POLLNVAL) != 0 && open(null_path, O_RDWR) == -1) {
+			report(null_path, strerror(errno));
 			return 1;
 		}
-	} else
-		(void)close(null_fd);
+	}
 
 	/*
 	 * Chosen here, not left to the C library or to stdbuf: into a file or
@@ -64,7 +88,7 @@ main()
 	// Blocks until the server has the FIFO open for reading.
 	const int fd = open(fifo_path, O_WRONLY);
 	if (fd == -1) {
-		perror("open");
+		report("open", strerror(errno));
 		return 1;
 	}
 
@@ -85,8 +109,7 @@ main()
 	if (written == -1) {
 		// Keep a merged log in the order of events.
 		(void)fflush(stdout);
-		errno = write_errno;
-		perror("write");
+		report("write", strerror(write_errno));
 		return 1;
 	}
 	// At most five bytes were asked for, so the count fits an int.
@@ -95,8 +118,10 @@ main()
 	if (count != static_cast<int>(sizeof payload)) {
 		// Only a regular file takes part of it, at a file size limit.
 		(void)fflush(stdout);
-		(void)dprintf(STDERR_FILENO, "write: short write (%d of %d bytes)\n",
+		char reason[line_max];
+		(void)snprintf(reason, sizeof reason, "short write (%d of %d bytes)",
 		    count, static_cast<int>(sizeof payload));
+		report("write", reason);
 		return 1;
 	}
 
