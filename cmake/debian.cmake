@@ -66,10 +66,7 @@ set(CPACK_INSTALL_CMAKE_PROJECTS
   ${CMAKE_BINARY_DIR} ${PROJECT_NAME} Unspecified /
   ${CMAKE_BINARY_DIR} ${PROJECT_NAME} debian /)
 # Directories as Debian wants them, whatever the umask of the build.
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-  OWNER_READ OWNER_WRITE OWNER_EXECUTE
-  GROUP_READ GROUP_EXECUTE
-  WORLD_READ WORLD_EXECUTE)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-dir-modes.cmake)
 
 if(NOT CMAKE_CROSSCOMPILING)
   # dpkg-shlibdeps (dpkg-dev) works out the libc6 version the binary needs.
