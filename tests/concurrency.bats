@@ -10,11 +10,11 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 @test "300 clients at once through the example server: 300 messages, every client exits 0" {
 	local n=300 i pids=() failed=0
 	mkfifo fifo-2
-	timeout 30 bash "$BATS_TEST_DIRNAME/../tools/server.sh" "$n" >received 3>&- &
+	timeout "$reader_limit" bash "$BATS_TEST_DIRNAME/../tools/server.sh" "$n" >received 3>&- &
 	reader=$!
 	started+=("$reader")
 	for ((i = 0; i < n; i++)); do
-		timeout 20 "${client[@]}" >/dev/null 2>>stderr 3>&- &
+		timeout "$client_limit" "${client[@]}" >/dev/null 2>>stderr 3>&- &
 		pids+=($!)
 		started+=($!)
 	done

@@ -4,10 +4,20 @@
 # teardown kills whatever a test started and still runs, whole process
 # groups included.
 #
+# The bounds are far beyond what a run takes on an idle machine, and each
+# outlasts what it waits for, so that a busy machine makes a test slow,
+# never red: a client (or many at once) gets client_limit, valgrind's run
+# of it twice that, and a reader, which may serve any of them, reader_limit.
+# wait_limit bounds the wait for a process to reach a point.
+#
 # A tool the tests need is required: its absence fails the test with a
 # message naming its package. Only valgrind is optional. A feature of the
 # kernel or the CPU that a test needs and this machine lacks skips that
 # test with the reason.
+
+client_limit=60
+reader_limit=300
+wait_limit=60
 
 # shellcheck disable=SC2034 # status, reader, pid and sent_lines are for the test files
 setup() {
@@ -67,7 +77,7 @@ native_only() {
 # status land in ./stdout, ./stderr and $status.
 run_client() {
 	status=0
-	timeout 10 "${client[@]}" "$@" >stdout 2>stderr 3>&- || status=$?
+	timeout "$client_limit" "${client[@]}" "$@" >stdout 2>stderr 3>&- || status=$?
 }
 
 # start_client [ENV-OPTION...]: start the client in the background, with
@@ -79,15 +89,15 @@ start_client() {
 	started+=("$pid")
 }
 
-# wait_client: wait, at most 10 s, for the client of start_client to end;
-# its exit status lands in $status.
+# wait_client: wait, at most client_limit seconds, for the client of
+# start_client to end; its exit status lands in $status.
 wait_client() {
-	local end=$((SECONDS + 10))
+	local end=$((SECONDS + client_limit))
 	while ((SECONDS < end)) && kill -0 "$pid" 2>/dev/null; do
 		sleep 0.01
 	done
 	if kill -0 "$pid" 2>/dev/null; then
-		echo "the client ($pid) still runs after 10 s: killed" >&2
+		echo "the client ($pid) still runs after $client_limit s: killed" >&2
 		kill "$pid"
 	fi
 	status=0
@@ -98,7 +108,8 @@ wait_client() {
 # a process sleeps in, as wait_in reads it. Asked of a stopped process,
 # which stays where it is: a kernel without symbols says "0".
 need_symbolic_wchan() {
-	local probe state='' wchan=0 end=$((SECONDS + 10))
+	[ -z "${wchan_named:-}" ] || return 0
+	local probe state='' wchan=0 end=$((SECONDS + wait_limit))
 	sleep 30 &
 	probe=$!
 	# Ours to kill below, and stopped, so it cannot end before that; out
@@ -121,14 +132,15 @@ need_symbolic_wchan() {
 	kill -KILL "$probe"
 	[ "$state" = T ] || { echo "process $probe never stopped" >&2; return 1; }
 	[ "$wchan" != 0 ] || skip "this kernel's /proc/PID/wchan names no functions"
+	wchan_named=1
 }
 
-# wait_in PID FUNCTION: wait, at most 10 s, until process PID sleeps in the
+# wait_in PID FUNCTION: wait, at most wait_limit s, until process PID sleeps in the
 # kernel function FUNCTION, a glob: wait_for_partner (an open of a FIFO with
 # no peer) or *pipe_write (a write to a full FIFO; anon_pipe_write on newer
 # kernels).
 wait_in() {
-	local end=$((SECONDS + 10)) wchan=
+	local end=$((SECONDS + wait_limit)) wchan=
 	need_symbolic_wchan
 	while ((SECONDS < end)); do
 		wchan=$(cat "/proc/$1/wchan" 2>/dev/null) || wchan=
@@ -143,7 +155,7 @@ wait_in() {
 # start_reader: play the server, reading fifo-2 to end-of-file into
 # ./received in the background.
 start_reader() {
-	timeout 10 cat fifo-2 >received 3>&- &
+	timeout "$reader_limit" cat fifo-2 >received 3>&- &
 	reader=$!
 	started+=("$reader")
 }
@@ -193,7 +205,7 @@ run_to_gone_stdout() {
 	exec 5>out
 	exec 4<&-
 	status=0
-	timeout 10 env --default-signal "$@" "${emulator[@]}" "$client_bin" \
+	timeout "$client_limit" env --default-signal "$@" "${emulator[@]}" "$client_bin" \
 	    >&5 2>stderr 3>&- 5>&- || status=$?
 	exec 5>&-
 }

@@ -12,21 +12,30 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 # leaving early must not fail readelf by SIGPIPE).
 elf() { readelf -W "$@" "$client_bin"; }
 
-@test "the default build needs the C library alone; a static build needs nothing; no C++ runtime in either" {
+@test "a dynamic build needs its C library alone; a static build needs nothing; no C++ runtime in either" {
 	needs readelf binutils
 	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "the sanitizers bring their own runtimes"
-	local needed headers symbols
+	local needed headers symbols loader
 	needed=$(elf -d | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
 	headers=$(elf -l)
 	symbols=$(elf -s --dyn-syms)
 	case ${EX2_LINK:?} in
 	dynamic)
-		# libc.so.6, and on some CPUs (arm64: the stack guard) the
-		# loader, which is glibc's too.
-		local loader
 		loader=$(sed -n 's|.*program interpreter: .*/\(.*\)\]$|\1|p' <<<"$headers")
-		[ -n "$loader" ]
-		[ "$(grep -v -x -F "$loader" <<<"$needed")" = libc.so.6 ]
+		case ${EX2_LIBC:?} in
+		glibc)
+			# libc.so.6, and on some CPUs (arm64: the stack guard)
+			# the loader, which is glibc's too.
+			[[ $loader == ld-linux*.so.* || $loader == ld64.so.* ]]
+			[ "$(grep -v -x -F "$loader" <<<"$needed")" = libc.so.6 ]
+			;;
+		musl)
+			# musl's loader is its C library.
+			[[ $loader == ld-musl-*.so.1 ]]
+			[ "$needed" = libc.so ]
+			;;
+		*) false ;;
+		esac
 		;;
 	static)
 		[ -z "$needed" ]
@@ -38,7 +47,46 @@ elf() { readelf -W "$@" "$client_bin"; }
 	! grep -E '__gxx_personality|__cxa_(throw|begin_catch|guard)|_Zn[wa]|_Zd[la]|_ZN?St' <<<"$symbols" || false
 }
 
-@test "hardened: full RELRO, a PIE unless linked -no-pie or -static, printf fortified where it can be" {
+# relro_honoured: the client, held in its open, has the start of its RELRO
+# region mapped read-only.
+relro_honoured() {
+	local relro type base=0 start end first_load maps line range perms offset path
+	relro=$(elf -l | awk '$1 == "GNU_RELRO" { print $3, $6 }')
+	type=$(elf -h | awk '$1 == "Type:" { print $2 }')
+	first_load=$(elf -l | awk '$1 == "LOAD" { print $3; exit }')
+	mkfifo fifo-2
+	start_client
+	wait_in "$pid" wait_for_partner
+	maps=$(cat "/proc/$pid/maps")
+	if [ "$type" = DYN ]; then
+		# Where the kernel placed it: its first segment's mapping.
+		while read -r range perms offset _ _ path; do
+			if [ "$path" = "$(readlink -f "$client_bin")" ] && [ "$offset" = 00000000 ]; then
+				base=$((16#${range%-*} - (${first_load} & ~0xfff)))
+				break
+			fi
+		done <<<"$maps"
+		[ "$base" -ne 0 ]
+	fi
+	read -r start end <<<"$relro"
+	end=$(((base + start + end) & ~0xfff))
+	start=$(((base + start) & ~0xfff))
+	# The linker ends the region at a page boundary: there is a page.
+	((start < end))
+	line=$(while read -r range perms _; do
+		if ((16#${range%-*} <= start && start < 16#${range#*-})); then
+			echo "$range $perms"
+		fi
+	done <<<"$maps")
+	echo "RELRO from $(printf %x "$start"): ${line:-not mapped}"
+	[[ $line == *' r-'?p ]]
+	start_reader
+	wait_client
+	[ "$status" -eq 0 ]
+	reader_got 'hello'
+}
+
+@test "hardened: full RELRO, made read-only at run time; a PIE unless linked -no-pie or -static; printf fortified where it can be" {
 	needs readelf binutils
 	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "the sanitized build is not the shipped one"
 	[ "${EX2_HARDENED:-1}" = 1 ] || skip "hardening is left to the packager's flags here"
@@ -47,7 +95,17 @@ elf() { readelf -W "$@" "$client_bin"; }
 	headers=$(elf -l)
 	dynamic=$(elf -d)
 	symbols=$(elf -s --dyn-syms)
-	grep -q GNU_RELRO <<<"$headers"
+	# Where the C library's start-up would not apply RELRO (musl's in a
+	# static PIE), the build claims none.
+	if [ "${EX2_RELRO:?}" = 1 ]; then
+		grep -q GNU_RELRO <<<"$headers"
+		if [ "${#emulator[@]}" -eq 0 ]; then
+			relro_honoured
+		fi
+	else
+		[ "$EX2_LIBC" = musl ] && [ "$EX2_LINK" = static ]
+		! grep -q GNU_RELRO <<<"$headers" || false
+	fi
 	if [ "${EX2_PIE:?}" = 1 ]; then
 		grep -q 'Type: *DYN' <<<"$header"
 		grep -q 'FLAGS_1.*NOW.*PIE' <<<"$dynamic"
@@ -57,9 +115,9 @@ elf() { readelf -W "$@" "$client_bin"; }
 		[ "$EX2_LINK" = static ] || grep -q 'FLAGS_1.*NOW' <<<"$dynamic"
 	fi
 	# Where this compiler and C library fortify printf at all (CMake built
-	# a probe to find out), the client's printf and dprintf are fortified.
+	# a probe to find out), the client's printf and snprintf are fortified.
 	if [ "${EX2_FORTIFIED:?}" = 1 ]; then
 		grep -q __printf_chk <<<"$symbols"
-		grep -q __dprintf_chk <<<"$symbols"
+		grep -q __snprintf_chk <<<"$symbols"
 	fi
 }

@@ -18,7 +18,7 @@ bats_require_minimum_version 1.5.0
 	mkfifo fifo-2
 	start_reader
 	status=0
-	timeout 60 env --default-signal valgrind --error-exitcode=99 --leak-check=full --track-fds=yes \
+	timeout $((2 * client_limit)) env --default-signal valgrind --error-exitcode=99 --leak-check=full --track-fds=yes \
 	    --log-file=valgrind.log "$client_bin" >stdout 2>stderr 3>&- || status=$?
 	cat valgrind.log
 	[ "$status" -eq 0 ]

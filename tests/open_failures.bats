@@ -39,7 +39,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	[ "$(id -u)" -ne 0 ] || chown 65534:65534 fifo-2
 	chmod 200 fifo-2
 	status=0
-	"${as_user[@]}" timeout 10 "${client[@]}" >stdout 2>stderr || status=$?
+	"${as_user[@]}" timeout "$client_limit" "${client[@]}" >stdout 2>stderr || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
@@ -50,7 +50,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	rm fifo-2
 	mkfifo -m 444 fifo-2
 	status=0
-	"${as_user[@]}" timeout 10 "${client[@]}" >stdout 2>stderr || status=$?
+	"${as_user[@]}" timeout "$client_limit" "${client[@]}" >stdout 2>stderr || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes stdout ''
 	has_bytes stderr 'open: Permission denied\n'

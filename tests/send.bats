@@ -45,3 +45,22 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	has_bytes stderr ''
 	reader_got 'hello'
 }
+
+@test "a signal the caller blocked stays blocked to the end, though it is pending" {
+	mkfifo fifo-2
+	start_client --block-signal=USR1
+	wait_in "$pid" wait_for_partner
+	kill -USR1 "$pid"
+	if [ "${#emulator[@]}" -eq 0 ]; then
+		# Held pending by the kernel (SIGUSR1 is bit 10, 0x200).
+		local pending
+		pending=$(sed -n 's/^ShdPnd:[[:space:]]*//p' "/proc/$pid/status")
+		(((16#$pending & 0x200) != 0))
+	fi
+	start_reader
+	wait_client
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	reader_got 'hello'
+}

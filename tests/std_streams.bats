@@ -46,7 +46,7 @@ start_closing() {
 }
 
 # start_waiting_reader: a reader of its own (not timeout's child, so that
-# wait_in sees it), seen waiting for its first writer.
+# wait_in sees it), seen waiting for its first writer. Teardown kills it.
 start_waiting_reader() {
 	cat fifo-2 >received 3>&- &
 	reader=$!
@@ -54,17 +54,16 @@ start_waiting_reader() {
 	wait_in "$reader" wait_for_partner
 }
 
-@test "out of descriptors: open's EMFILE, and the server is never woken" {
+@test "out of descriptors: open's EMFILE, poll's EINVAL below three, and the server is never woken" {
 	[ "${EX2_SANITIZED:-0}" != 1 ] ||
 	    skip "the sanitizer runtime cannot start with only three descriptors"
 	native_only "the emulator needs descriptors of its own"
 	mkfifo fifo-2
 
-	# One descriptor to spare is enough: the FIFO's, once /dev/null is
-	# closed again.
+	# One descriptor to spare is enough: the FIFO's.
 	start_reader
 	status=0
-	timeout 10 env --default-signal prlimit --nofile=4 "$client_bin" \
+	timeout "$client_limit" env --default-signal prlimit --nofile=4 "$client_bin" \
 	    </dev/null >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
@@ -76,32 +75,46 @@ start_waiting_reader() {
 	# Three descriptors allowed and stdout closed: /dev/null takes
 	# descriptor 1, and then there is no room for the FIFO.
 	status=0
-	timeout 10 env --default-signal prlimit --nofile=3 "$client_bin" </dev/null >&- 2>stderr 3>&- ||
-	    status=$?
+	timeout "$client_limit" env --default-signal prlimit --nofile=3 "$client_bin" \
+	    </dev/null >&- 2>stderr 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_line stderr 'open: Too many open files' 'open: No file descriptors available'
 
 	# Stderr closed, and the loader reporting on it down to the exit.
 	status=0
-	LD_DEBUG=all timeout 10 env --default-signal prlimit --nofile=3 "$client_bin" \
+	LD_DEBUG=all timeout "$client_limit" env --default-signal prlimit --nofile=3 "$client_bin" \
 	    </dev/null >stdout 2>&- 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes stdout ''
 
-	# All three open: a dynamic build's loader finds no descriptor for the
-	# C library and never reaches the client; a static one has nothing to
-	# load.
+	# Fewer than three allowed: the poll for closed streams is refused
+	# (stdin is closed, so that a loader has a descriptor to load with).
 	status=0
-	timeout 10 env --default-signal prlimit --nofile=3 "$client_bin" \
-	    </dev/null >stdout 2>stderr 3>&- || status=$?
+	timeout "$client_limit" env --default-signal prlimit --nofile=2 "$client_bin" \
+	    <&- >stdout 2>stderr 3>&- || status=$?
+	[ "$status" -eq 1 ]
 	has_bytes stdout ''
-	if [ "${EX2_LINK:?}" = dynamic ]; then
-		[ "$status" -eq 127 ]
-		grep -q 'error while loading shared libraries: libc\.so' stderr
-	else
-		[ "$status" -eq 1 ]
-		has_line stderr 'open: Too many open files' 'open: No file descriptors available'
-	fi
+	has_bytes stderr 'poll: Invalid argument\n'
+
+	# Every descriptor below the limit in use, at three and at six: glibc's
+	# loader opens the C library before the client runs, finds no
+	# descriptor, and ends the process itself. musl's loader is the C
+	# library, and a static build has nothing to load: there the FIFO's
+	# open reports.
+	local limit
+	for limit in 3 6; do
+		status=0
+		timeout "$client_limit" env --default-signal prlimit --nofile="$limit" "$client_bin" \
+		    </dev/null >stdout 2>stderr 3</dev/null 4</dev/null 5</dev/null || status=$?
+		has_bytes stdout ''
+		if [ "${EX2_LINK:?}" = dynamic ] && [ "${EX2_LIBC:?}" = glibc ]; then
+			[ "$status" -eq 127 ]
+			grep -q 'error while loading shared libraries: libc\.so' stderr
+		else
+			[ "$status" -eq 1 ]
+			has_line stderr 'open: Too many open files' 'open: No file descriptors available'
+		fi
+	done
 
 	# The reader still waits for its first writer.
 	wait_in "$reader" wait_for_partner
@@ -122,7 +135,7 @@ start_waiting_reader() {
 	# With the standard streams open, /dev/null is not needed.
 	start_reader
 	status=0
-	in_ns timeout 10 "${client[@]}" </dev/null >stdout 2>stderr 3>&- || status=$?
+	in_ns timeout "$client_limit" "${client[@]}" </dev/null >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
@@ -133,18 +146,18 @@ start_waiting_reader() {
 	# without a reader the client does not wait.
 	start_waiting_reader
 	status=0
-	in_ns timeout 10 "${client[@]}" <&- >stdout 2>stderr 3>&- || status=$?
+	in_ns timeout "$client_limit" "${client[@]}" <&- >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes stdout ''
 	has_bytes stderr '/dev/null: No such file or directory\n'
 
 	status=0
-	in_ns timeout 10 "${client[@]}" </dev/null >&- 2>stderr 3>&- || status=$?
+	in_ns timeout "$client_limit" "${client[@]}" </dev/null >&- 2>stderr 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes stderr '/dev/null: No such file or directory\n'
 
 	status=0
-	in_ns timeout 10 "${client[@]}" </dev/null >stdout 2>&- 3>&- || status=$?
+	in_ns timeout "$client_limit" "${client[@]}" </dev/null >stdout 2>&- 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes stdout ''
 
@@ -153,23 +166,29 @@ start_waiting_reader() {
 	reader_got ''
 }
 
+# to_writes: what the kernel was asked to write, read from ./trace (strace
+# -e trace=write,writev), in order, into ./writes: "payload" for the five
+# bytes into the FIFO, "stdout N" for N bytes to stdout in one call (write,
+# or writev as musl does it).
+to_writes() {
+	sed -E 's/^write\([0-9]+, "hello", 5\) += 5$/payload/
+	    s/^writev?\(1, .*\) += ([0-9]+)$/stdout \1/' trace >writes
+}
+
 # trace_writes [WRAPPER...]: send hello to a reader with the client under
-# strace (and WRAPPER), and leave in ./writes what the kernel was asked to
-# write, in order: "payload" for the five bytes into the FIFO, "stdout N"
-# for N bytes to stdout in one call (write, or writev as musl does it).
+# strace (and WRAPPER), and leave in ./writes what it wrote (to_writes).
 trace_writes() {
 	needs strace strace
 	start_reader
 	status=0
-	ASAN_OPTIONS=detect_leaks=0 timeout 10 env --default-signal \
+	ASAN_OPTIONS=detect_leaks=0 timeout "$client_limit" env --default-signal \
 	    strace -qq -e trace=write,writev -o trace "$@" "${emulator[@]}" "$client_bin" \
 	    >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
-	sed -E 's/^write\([0-9]+, "hello", 5\) += 5$/payload/
-	    s/^writev?\(1, .*\) += ([0-9]+)$/stdout \1/' trace >writes
+	to_writes
 }
 
 @test "stdout is written once, after the payload: a reader of stdout that has gone costs nothing" {
@@ -187,18 +206,51 @@ trace_writes() {
 
 	# A reader of stdout that takes one line and leaves.
 	start_reader
-	timeout 10 "${client[@]}" 2>stderr 3>&- | head -n 1 >first
+	timeout "$client_limit" "${client[@]}" 2>stderr 3>&- | head -n 1 >first
 	[ "${PIPESTATUS[*]}" = '0 0' ]
 	has_bytes first 'client: fifo opened for write\n'
 	has_bytes stderr ''
 	reader_got 'hello'
 }
 
-@test "stdout's buffering is the client's own: stdbuf -oL and an address-space limit change nothing" {
-	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "the sanitizer runtime needs address space without limit"
-	native_only "stdbuf preloads a library of this CPU, and qemu needs address space of its own"
+# on_terminal REDIRECTION: send hello to a reader with the client under
+# strace, on a terminal of its own (script(1) makes one) but for the
+# stream that REDIRECTION, a shell redirection, takes off it. What it
+# wrote lands in ./writes (to_writes), what the terminal showed in ./shown.
+on_terminal() {
+	needs script bsdutils
+	needs strace strace
+	local command
+	printf -v command '%q ' env --default-signal \
+	    strace -qq -e trace=write,writev -o trace "${emulator[@]}" "$client_bin"
+	start_reader
+	status=0
+	ASAN_OPTIONS=detect_leaks=0 SHELL=/bin/bash timeout "$client_limit" \
+	    script -qec "$command $1 2>stderr" /dev/null </dev/null >shown 3>&- || status=$?
+	[ "$status" -eq 0 ]
+	has_bytes stderr ''
+	reader_got 'hello'
+	to_writes
+}
+
+@test "on a terminal each line comes as it is printed, the first before the payload; a terminal on stdin alone changes nothing" {
+	mkfifo fifo-2
+
+	on_terminal '</dev/null'
+	printf 'stdout 30\npayload\nstdout 24\n' | diff - writes
+	has_bytes shown 'client: fifo opened for write\r\nwrote 5 bytes to server\r\n'
+
+	on_terminal '>stdout'
+	printf 'payload\nstdout 54\n' | diff - writes
+	has_bytes stdout "$sent_lines"
+	has_bytes shown ''
+}
+
+@test "stdbuf -oL changes nothing: stdout's buffering is the client's own" {
+	[ "${EX2_LIBC:?}" = glibc ] || skip "stdbuf preloads a library built for glibc"
+	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "the sanitizer runtime must be loaded before stdbuf's library"
+	native_only "stdbuf preloads a library of this CPU"
 	needs stdbuf coreutils
-	needs prlimit util-linux
 	mkfifo fifo-2
 
 	# stdbuf asks the C library for a line-buffered stdout (a static
@@ -211,6 +263,13 @@ trace_writes() {
 	[ "$status" -eq 0 ]
 	has_bytes stderr ''
 	reader_got 'hello'
+}
+
+@test "an address space with no room for a heap changes nothing: stdout's buffer is the client's own" {
+	[ "${EX2_SANITIZED:-0}" != 1 ] || skip "the sanitizer runtime needs address space without limit"
+	native_only "qemu needs address space of its own"
+	needs prlimit util-linux
+	mkfifo fifo-2
 
 	# An address space as large as the client's peak on its way to the
 	# open, and 16 KiB for the stack: no room left for a heap, so a

@@ -14,7 +14,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	has_bytes stderr 'write: No space left on device\n'
 
 	status=0
-	timeout 10 "${client[@]}" >merged 2>&1 3>&- || status=$?
+	timeout "$client_limit" "${client[@]}" >merged 2>&1 3>&- || status=$?
 	[ "$status" -eq 1 ]
 	has_bytes merged 'client: fifo opened for write\nwrite: No space left on device\n'
 
@@ -29,14 +29,14 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 # stderr go through pipes. MERGED=1 sends both down one.
 run_client_fsize_limited() {
 	mkfifo out.pipe err.pipe
-	timeout 10 cat out.pipe >stdout 3>&- &
-	timeout 10 cat err.pipe >stderr 3>&- &
+	timeout "$reader_limit" cat out.pipe >stdout 3>&- &
+	timeout "$reader_limit" cat err.pipe >stderr 3>&- &
 	status=0
 	if [ "${MERGED:-0}" = 1 ]; then
-		prlimit --fsize="$1" timeout 10 "${client[@]}" >out.pipe 2>&1 3>&- || status=$?
+		prlimit --fsize="$1" timeout "$client_limit" "${client[@]}" >out.pipe 2>&1 3>&- || status=$?
 		: >err.pipe
 	else
-		prlimit --fsize="$1" timeout 10 "${client[@]}" >out.pipe 2>err.pipe 3>&- || status=$?
+		prlimit --fsize="$1" timeout "$client_limit" "${client[@]}" >out.pipe 2>err.pipe 3>&- || status=$?
 	fi
 	wait
 	rm out.pipe err.pipe
@@ -71,7 +71,7 @@ run_client_fsize_limited() {
 	mkfifo fifo-2
 	start_reader
 	status=0
-	prlimit --fsize=10 timeout 10 "${client[@]}" >stdout 2>stderr 3>&- || status=$?
+	prlimit --fsize=10 timeout "$client_limit" "${client[@]}" >stdout 2>stderr 3>&- || status=$?
 	[ "$status" -eq 0 ]
 	has_bytes stdout 'client: fi'
 	has_bytes stderr ''
