@@ -1,8 +1,13 @@
 # SPDX-License-Identifier: ISC
 # Builds ex2-client against musl instead of glibc, as a static PIE, with
-# this machine's g++ and Debian's musl-tools (musl-dev):
+# g++ and Debian's musl-dev: this machine's own (musl-tools), or one
+# unpacked under EX2_MUSL_ROOT, as tools/release.sh does for each CPU. For
+# another CPU, name it by its Debian architecture (EX2_ARCH, as in
+# cmake/toolchain-cross.cmake, which this file then includes):
 #
 #   cmake -S . -B build-musl --toolchain cmake/toolchain-musl.cmake
+#   cmake -S . -B build-musl-s390x --toolchain cmake/toolchain-musl.cmake \
+#       -DEX2_ARCH=s390x -DEX2_MUSL_ROOT=/path/to/unpacked/musl-dev_s390x
 #
 # Debian's musl-gcc wrapper is for C, and its specs drop -static-pie without
 # a word. Here g++ itself does the work: musl's headers stand in for the
@@ -10,16 +15,33 @@
 # (-B), and the driver's own -static-pie then links rcrt1.o and libc.a,
 # with no loader. The program uses no C++ library, so none is linked in.
 
-set(musl_triplet ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-musl)
-set(musl_include /usr/include/${musl_triplet})
-set(musl_lib /usr/lib/${musl_triplet})
+set(EX2_MUSL_ROOT "" CACHE PATH
+  "Where musl-dev is unpacked; empty for this machine's own")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES EX2_MUSL_ROOT)
+
+if(EX2_ARCH)
+  include(${CMAKE_CURRENT_LIST_DIR}/toolchain-cross.cmake)
+  set(musl_cpu ${EX2_GNU_CPU})
+else()
+  set(musl_cpu ${CMAKE_HOST_SYSTEM_PROCESSOR})
+endif()
+set(musl_triplet ${musl_cpu}-linux-musl)
+set(musl_include ${EX2_MUSL_ROOT}/usr/include/${musl_triplet})
+set(musl_lib ${EX2_MUSL_ROOT}/usr/lib/${musl_triplet})
 if(NOT EXISTS ${musl_lib}/rcrt1.o OR NOT EXISTS ${musl_include}/stdio.h)
   message(FATAL_ERROR "musl is not installed in ${musl_lib} and ${musl_include}: "
-                      "apt-get install musl-tools")
+                      "apt-get install musl-tools, or unpack musl-dev for ${musl_cpu} "
+                      "and name it with -DEX2_MUSL_ROOT")
 endif()
 
 if(NOT CMAKE_CXX_COMPILER)
   set(CMAKE_CXX_COMPILER g++)
 endif()
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc -isystem ${musl_include}")
+set(musl_flags "-nostdinc -isystem ${musl_include}")
+if(musl_cpu STREQUAL powerpc64le)
+  # musl's long double is IEEE double on ppc64le; GCC's, for glibc, is
+  # IBM's 128-bit format.
+  string(APPEND musl_flags " -mlong-double-64")
+endif()
+set(CMAKE_CXX_FLAGS_INIT "${musl_flags}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${musl_lib} -static-pie")

@@ -8,13 +8,15 @@
 
 namespace {
 
+// A system call's number and arguments are all registers of one type.
+// NOLINTBEGIN(bugprone-easily-swappable-parameters)
 #if defined(__x86_64__)
 constexpr long sys_openat = 257, sys_close = 3, sys_write = 1, sys_exit = 60;
 
 long
 sys(long number, long a, long b = 0, long c = 0, long d = 0)
 {
-	register long r10 __asm__("r10") = d;
+	register const long r10 __asm__("r10") = d;
 	long result;
 	__asm__ volatile("syscall"
 	    : "=a"(result)
@@ -42,8 +44,10 @@ sys(long number, long a, long b = 0, long c = 0, long d = 0)
 #else
 #error the floor is written for x86_64 and aarch64 only
 #endif
+// NOLINTEND(bugprone-easily-swappable-parameters)
 
 constexpr long at_fdcwd = -100, o_wronly = 1;
+constexpr char payload[] = {'h', 'e', 'l', 'l', 'o'};
 constexpr char lines[] = "client: fifo opened for write\nwrote 5 bytes to server\n";
 
 } // namespace
@@ -54,7 +58,8 @@ _start()
 {
 	long status = 1;
 	const long fd = sys(sys_openat, at_fdcwd, reinterpret_cast<long>("fifo-2"), o_wronly);
-	if (fd >= 0 && sys(sys_write, fd, reinterpret_cast<long>("hello"), 5) == 5) {
+	if (fd >= 0 &&
+	    sys(sys_write, fd, reinterpret_cast<long>(payload), sizeof payload) == sizeof payload) {
 		(void)sys(sys_write, 1, reinterpret_cast<long>(lines), sizeof lines - 1);
 		(void)sys(sys_close, fd);
 		status = 0;
