@@ -13,25 +13,25 @@ set(EX2_ARCH "" CACHE STRING
 # try_compile reads this file again, in a project of its own.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES EX2_ARCH)
 
-# Debian architecture, then the CPU as uname -m (and qemu) names it, then
-# as GNU triplets name it.
+# Each CPU by its Debian architecture, as uname -m names it, as GNU
+# triplets name it, and as qemu does.
 set(ex2_cpus
-  amd64 x86_64 x86_64
-  arm64 aarch64 aarch64
-  ppc64el ppc64le powerpc64le
-  s390x s390x s390x
-  riscv64 riscv64 riscv64
-  i386 i686 i686)
+  amd64 x86_64 x86_64 x86_64
+  arm64 aarch64 aarch64 aarch64
+  ppc64el ppc64le powerpc64le ppc64le
+  s390x s390x s390x s390x
+  riscv64 riscv64 riscv64 riscv64
+  i386 i686 i686 i386)
 list(FIND ex2_cpus "${EX2_ARCH}" at)
-math(EXPR remainder "${at} % 3")
+math(EXPR remainder "${at} % 4")
 if(EX2_ARCH STREQUAL "" OR at EQUAL -1 OR NOT remainder EQUAL 0)
   message(FATAL_ERROR "EX2_ARCH='${EX2_ARCH}': name a Debian architecture, one of "
                       "arm64, ppc64el, s390x, riscv64, i386")
 endif()
-math(EXPR at_uname "${at} + 1")
-math(EXPR at_gnu "${at} + 2")
-list(GET ex2_cpus ${at_uname} EX2_UNAME_CPU)
-list(GET ex2_cpus ${at_gnu} EX2_GNU_CPU)
+foreach(name IN ITEMS EX2_UNAME_CPU EX2_GNU_CPU qemu_cpu)
+  math(EXPR at "${at} + 1")
+  list(GET ex2_cpus ${at} ${name})
+endforeach()
 
 # This machine's own CPU is a native build.
 if(EX2_UNAME_CPU STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
@@ -51,4 +51,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${EX2_UNAME_CPU}-static -L ${cross_root})
+# -DCMAKE_CROSSCOMPILING_EMULATOR= (empty) runs the client natively, as a
+# 64-bit x86 kernel can run a static i386 build.
+if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${qemu_cpu}-static -L ${cross_root})
+endif()

@@ -27,3 +27,14 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	[ "$status" -eq 0 ]
 	has_bytes fifo-2 'hello'
 }
+
+@test "a file over 2 GiB: written in place all the same, on a 32-bit build too" {
+	# Sparse, so it takes no room on disk.
+	truncate -s 3G fifo-2
+	run_client
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	[ "$(head -c 5 fifo-2)" = hello ]
+	[ "$(stat -c %s fifo-2)" -eq $((3 * 1024 * 1024 * 1024)) ]
+}
