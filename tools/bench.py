@@ -2,21 +2,26 @@
 # SPDX-License-Identifier: ISC
 """Time each build of ex2-client against the floor of a spawn and sh.
 
-usage: bench.py NAME=PROGRAM... floor=FLOOR     (BENCH_RUNS sets the rounds)
+usage: bench.py NAME=PROGRAM... floor=FLOOR
+
+BENCH_RUNS sets the rounds of a repeat (1000), BENCH_REPEATS the repeats
+(5), BENCH_SEED the seed of the shuffles (a random one, printed).
 
 Each PROGRAM, the FLOOR (a program making only the client's system calls)
-and sh -c 'printf hello >fifo-2' send hello through one fifo-2, held open
-by one reader. They are spawned in turn, round after round, so that
-whatever else the machine does falls on all of them alike. Per command:
-the median wall time from spawn to reaped, runs per second, the ratio to
-the floor, instructions per run (callgrind, when valgrind is installed) and
-the peak resident memory up to the open of fifo-2 (seen while the command
-waits there for a reader). Every command runs in an empty environment, as
-`env -i` gives. The reader must receive exactly one hello per run, or the
-bench fails.
+and sh -c 'printf hello >fifo-2' send hello through one fifo-2, which the
+bench holds open and drains between runs. Every round spawns each command once, in an order shuffled
+anew, so that no command always follows the same one and whatever else
+the machine does falls on all of them alike. Per command: the median wall
+time from spawn to reaped and its ratio to the floor's, as the median of
+the repeats' medians and their spread (lowest to highest); instructions
+per run (callgrind, when valgrind is installed); and the peak resident
+memory up to the open of fifo-2 (seen while the command waits there for a
+reader). Every command runs in an empty environment, as `env -i` gives.
+The reader must receive exactly one hello per run, or the bench fails.
 """
 
 import os
+import random
 import re
 import shutil
 import statistics
@@ -80,16 +85,29 @@ def main():
     if not commands or commands[-1][0] != "floor":
         die(f"the floor comes last\n{__doc__}")
     commands.append(SH)
-    rounds = int(os.environ.get("BENCH_RUNS", "2000"))
+    rounds = int(os.environ.get("BENCH_RUNS", "1000"))
+    repeats = int(os.environ.get("BENCH_REPEATS", "5"))
+    seed = int(os.environ.get("BENCH_SEED", str(int.from_bytes(os.urandom(4), "big"))))
+    shuffle = random.Random(seed).shuffle
 
     scratch = tempfile.mkdtemp(prefix="ex2-bench.")
     os.chdir(scratch)
     os.mkfifo("fifo-2")
-    # Held open for writing too, so the reader sees no end-of-file between
-    # runs; not inherited by the commands (Python's descriptors never are).
-    writer = os.open("fifo-2", os.O_RDWR)
-    with open("received", "wb") as received:
-        reader = subprocess.Popen(["cat", "fifo-2"], stdout=received)
+    # The bench is the reader, and drains the FIFO after each run, outside
+    # the time taken: a reader process of its own would wake at every
+    # write, and its cost would fall on every command alike, hiding their
+    # differences. Read-write, so that no open waits; not inherited by
+    # the commands (Python's descriptors never are).
+    fifo = os.open("fifo-2", os.O_RDWR | os.O_NONBLOCK)
+    received = bytearray()
+
+    def drain():
+        while True:
+            try:
+                chunk = os.read(fifo, 65536)
+            except BlockingIOError:
+                return
+            received.extend(chunk)
     # The commands' stdout is /dev/null; this one's own is kept aside.
     console = os.dup(1)
     null = os.open(os.devnull, os.O_WRONLY)
@@ -97,22 +115,30 @@ def main():
     os.close(null)
 
     env = {}
-    times = {name: [] for name, _ in commands}
+    # Per command, the median of each repeat, and its ratio to the floor's.
+    medians = {name: [] for name, _ in commands}
+    ratios = {name: [] for name, _ in commands}
     sent = 0
-    for r in range(WARMUP + rounds):
-        # Each round starts one further along, so no command always
-        # follows the same one.
-        shift = r % len(commands)
-        for name, argv in commands[shift:] + commands[:shift]:
-            start = time.perf_counter_ns()
-            pid = os.posix_spawn(argv[0], argv, env)
-            _, status = os.waitpid(pid, 0)
-            took = time.perf_counter_ns() - start
-            sent += 1
-            if status != 0:
-                die(f"{name} ended with wait status {status}")
-            if r >= WARMUP:
-                times[name].append(took / 1000)
+    order = list(commands)
+    for _ in range(repeats):
+        times = {name: [] for name, _ in commands}
+        for r in range(WARMUP + rounds):
+            shuffle(order)
+            for name, argv in order:
+                start = time.perf_counter_ns()
+                pid = os.posix_spawn(argv[0], argv, env)
+                _, status = os.waitpid(pid, 0)
+                took = time.perf_counter_ns() - start
+                sent += 1
+                drain()
+                if status != 0:
+                    die(f"{name} ended with wait status {status}")
+                if r >= WARMUP:
+                    times[name].append(took / 1000)
+        floor = statistics.median(times["floor"])
+        for name, _ in commands:
+            medians[name].append(statistics.median(times[name]))
+            ratios[name].append(medians[name][-1] / floor)
 
     os.mkdir("held")
     os.chdir("held")
@@ -130,12 +156,10 @@ def main():
         with_vars = callgrind(commands[0][1], many)
         sent += 1
 
+    drain()
     os.dup2(console, 1)
-    os.close(writer)
-    if reader.wait(timeout=60) != 0:
-        die("the reader failed")
-    with open("received", "rb") as f:
-        got = f.read()
+    os.close(fifo)
+    got = bytes(received)
     shutil.rmtree(scratch)
     if got != b"hello" * sent:
         die(f"the reader received {len(got)} bytes, not {sent} whole hello payloads")
@@ -146,18 +170,18 @@ def main():
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    print(f"{os.uname().sysname} {os.uname().release}; {os.cpu_count()} cores, {cpu}; "
-          f"{rounds} rounds after {WARMUP} warm-up rounds, commands in turn, "
-          f"empty environment")
-    floor = statistics.median(times["floor"])
-    print(f"{'command':<20} {'median µs':>10} {'vs floor':>9} {'runs/s':>7} "
-          f"{'instructions':>13} {'KB at open':>10}")
+    print(f"{os.uname().sysname} {os.uname().release}; {os.cpu_count()} cores, {cpu}")
+    print(f"{repeats} repeats of {rounds} rounds, each after {WARMUP} warm-up rounds; "
+          f"every round in a new shuffled order (BENCH_SEED={seed}); empty environment")
+    print(f"{'command':<18} {'median µs':>9} {'(spread)':>15} {'vs floor':>8} {'(spread)':>13} "
+          f"{'instructions':>12} {'KB at open':>10}")
     for name, _ in commands:
-        median = statistics.median(times[name])
         count = instructions[name]
-        print(f"{name:<20} {median:>10.1f} {median / floor:>8.2f}x "
-              f"{1e6 / statistics.mean(times[name]):>7.0f} "
-              f"{'n/a' if count is None else count:>13} "
+        print(f"{name:<18} {statistics.median(medians[name]):>9.1f} "
+              f"{f'({min(medians[name]):.1f}-{max(medians[name]):.1f})':>15} "
+              f"{statistics.median(ratios[name]):>7.3f}x "
+              f"{f'({min(ratios[name]):.3f}-{max(ratios[name]):.3f})':>13} "
+              f"{'n/a' if count is None else count:>12} "
               f"{resident[name] or 'n/a':>10}")
     if with_vars is not None:
         first = commands[0][0]
