@@ -4,6 +4,8 @@
 
 usage: count-cpuid.py PROGRAM [ARG...]      (x86_64 only; runs it in an
                                              empty environment)
+       count-cpuid.py --time                what one cpuid costs here: the
+                                             median of 21 loops of 1000
 
 On a virtual machine cpuid traps to the hypervisor, so each one costs
 microseconds; glibc's start-up asks the CPU's features and cache sizes
@@ -12,8 +14,11 @@ thousands of times slower than it would, but every instruction is seen.
 """
 
 import ctypes
+import mmap
 import os
+import statistics
 import sys
+import time
 
 PTRACE_TRACEME, PTRACE_PEEKTEXT, PTRACE_SINGLESTEP, PTRACE_GETREGS = 0, 1, 9, 12
 CPUID = 0xA20F  # the bytes 0f a2, as a little-endian word
@@ -26,9 +31,35 @@ class Regs(ctypes.Structure):
         "rip cs eflags rsp ss fs_base gs_base ds es fs gs").split()]
 
 
+# push rbx; 1: xor eax,eax; xor ecx,ecx; cpuid; dec rdi; jnz 1b; pop rbx; ret
+CPUID_LOOP = bytes.fromhex("53 31c0 31c9 0fa2 48ffcf 75f5 5b c3")
+
+
+def time_cpuid():
+    """Print the wall time of one cpuid (leaf 0), run in a tight loop."""
+    code = mmap.mmap(-1, mmap.PAGESIZE,
+                     prot=mmap.PROT_READ | mmap.PROT_WRITE | mmap.PROT_EXEC)
+    code.write(CPUID_LOOP)
+    loop = ctypes.CFUNCTYPE(None, ctypes.c_long)(
+        ctypes.addressof(ctypes.c_char.from_buffer(code)))
+    count = 1000
+    per_cpuid = []
+    for _ in range(21):
+        start = time.perf_counter_ns()
+        loop(count)
+        per_cpuid.append((time.perf_counter_ns() - start) / count / 1000)
+    print(f"one cpuid: {statistics.median(per_cpuid):.2f} µs (median of 21 loops of "
+          f"{count}; {min(per_cpuid):.2f} to {max(per_cpuid):.2f})")
+    del loop
+    code.close()
+
+
 def main():
     if len(sys.argv) < 2 or os.uname().machine != "x86_64":
         sys.exit(__doc__)
+    if sys.argv[1] == "--time":
+        time_cpuid()
+        return
     libc = ctypes.CDLL(None, use_errno=True)
     libc.ptrace.restype = ctypes.c_long
     libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p,
