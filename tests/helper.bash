@@ -15,11 +15,11 @@
 # kernel or the CPU that a test needs and this machine lacks skips that
 # test with the reason.
 
+# shellcheck disable=SC2034 # status, reader, pid and sent_lines are for the test files
 client_limit=60
 reader_limit=300
 wait_limit=60
 
-# shellcheck disable=SC2034 # status, reader, pid and sent_lines are for the test files
 setup() {
 	client_bin=${EX2_CLIENT:?EX2_CLIENT must name the ex2-client binary}
 	# A binary for another CPU runs under its emulator (qemu-user).

@@ -5,6 +5,9 @@
 # never the C++ runtime; a static build loads nothing and carries no C++
 # runtime either.
 
+# bats runs each test in a subshell of its own; status is set and read
+# within one.
+# shellcheck disable=SC2030,SC2031
 # shellcheck source=tests/helper.bash
 source "$BATS_TEST_DIRNAME/helper.bash"
 
@@ -62,7 +65,7 @@ relro_honoured() {
 		# Where the kernel placed it: its first segment's mapping.
 		while read -r range perms offset _ _ path; do
 			if [ "$path" = "$(readlink -f "$client_bin")" ] && [ "$offset" = 00000000 ]; then
-				base=$((16#${range%-*} - (${first_load} & ~0xfff)))
+				base=$((16#${range%-*} - (first_load & ~0xfff)))
 				break
 			fi
 		done <<<"$maps"

@@ -22,12 +22,12 @@ stderr_writes() {
 @test "each diagnostic line is one write: open, write, short write" {
 	stderr_writes
 	[ "$status" -eq 1 ]
-	echo 'write(2, "open: No such file or directory\n", 32) = 32' | diff - writes
+	printf '%s\n' 'write(2, "open: No such file or directory\n", 32) = 32' | diff - writes
 
 	ln -s /dev/full fifo-2
 	stderr_writes
 	[ "$status" -eq 1 ]
-	echo 'write(2, "write: No space left on device\n", 31) = 31' | diff - writes
+	printf '%s\n' 'write(2, "write: No space left on device\n", 31) = 31' | diff - writes
 
 	# A file size limit that lets three bytes of the payload through; the
 	# limit does not bind stderr, which is not a regular file.
@@ -36,7 +36,7 @@ stderr_writes() {
 	needs prlimit util-linux
 	stderr_writes prlimit --fsize=3
 	[ "$status" -eq 1 ]
-	echo 'write(2, "write: short write (3 of 5 bytes)\n", 34) = 34' | diff - writes
+	printf '%s\n' 'write(2, "write: short write (3 of 5 bytes)\n", 34) = 34' | diff - writes
 }
 
 @test "300 clients failing at once into one stderr: 300 whole lines" {
