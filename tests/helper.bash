@@ -160,6 +160,17 @@ start_reader() {
 	started+=("$reader")
 }
 
+# send_to_new_reader: a reader comes for the client of start_client, held
+# in its open: the client sends as any other run does, and exits 0.
+send_to_new_reader() {
+	start_reader
+	wait_client
+	[ "$status" -eq 0 ]
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+	reader_got 'hello'
+}
+
 # reader_got BYTES: the reader reached end-of-file having received exactly
 # BYTES (a printf format), nothing before, after or in between.
 reader_got() {

@@ -23,12 +23,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	has_bytes stdout ''
 	has_bytes stderr ''
 
-	start_reader
-	wait_client
-	[ "$status" -eq 0 ]
-	has_bytes stdout "$sent_lines"
-	has_bytes stderr ''
-	reader_got 'hello'
+	send_to_new_reader
 }
 
 @test "arguments change nothing, on success and on failure" {
@@ -57,10 +52,5 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 		pending=$(sed -n 's/^ShdPnd:[[:space:]]*//p' "/proc/$pid/status")
 		(((16#$pending & 0x200) != 0))
 	fi
-	start_reader
-	wait_client
-	[ "$status" -eq 0 ]
-	has_bytes stdout "$sent_lines"
-	has_bytes stderr ''
-	reader_got 'hello'
+	send_to_new_reader
 }
