@@ -101,19 +101,10 @@ endif()
 # in a static PIE musl's start-up code relocates the program and never does
 # that, so there a RELRO header would claim what is not done: such a build
 # says -z norelro, and saves the page fault of the region on its own.
-# The same build is the one for spawning at the highest rates, and each
-# segment costs a spawn time: its read-only data shares the code's
-# segment (-z noseparate-code). That makes data executable, which would
-# lend gadgets to an attacker who had corrupted memory; this program reads
-# no input (no argument, variable or file) that could do so, and the
-# segment fewer is 2% of its whole run.
 if(EX2_LIBC STREQUAL musl AND EX2_LINK STREQUAL static AND EX2_PIE)
   set(EX2_RELRO OFF)
   if(EX2_HARDENING AND NOT given_ldflags MATCHES "relro")
     target_link_options(ex2-client PRIVATE LINKER:-z,norelro)
-  endif()
-  if(NOT given_ldflags MATCHES "separate-code")
-    target_link_options(ex2-client PRIVATE LINKER:-z,noseparate-code)
   endif()
 else()
   set(EX2_RELRO ${EX2_HARDENING})

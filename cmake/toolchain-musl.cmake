@@ -1,23 +1,19 @@
 # SPDX-License-Identifier: ISC
 # Builds ex2-client against musl instead of glibc, as a static PIE, with
-# g++ and Debian's musl-dev: this machine's own (musl-tools), or one
-# unpacked under EX2_MUSL_ROOT, as tools/release.sh does for each CPU. For
+# g++ and Debian's musl-dev (musl-tools brings this machine's own). For
 # another CPU, name it by its Debian architecture (EX2_ARCH, as in
-# cmake/toolchain-cross.cmake, which this file then includes):
+# cmake/toolchain-cross.cmake, which this file then includes), with that
+# CPU's cross compiler and musl-dev:<arch> installed, as tools/release.sh
+# does in a Debian 13 root:
 #
 #   cmake -S . -B build-musl --toolchain cmake/toolchain-musl.cmake
-#   cmake -S . -B build-musl-s390x --toolchain cmake/toolchain-musl.cmake \
-#       -DEX2_ARCH=s390x -DEX2_MUSL_ROOT=/path/to/unpacked/musl-dev_s390x
+#   cmake -S . -B build-musl-s390x --toolchain cmake/toolchain-musl.cmake -DEX2_ARCH=s390x
 #
 # Debian's musl-gcc wrapper is for C, and its specs drop -static-pie without
 # a word. Here g++ itself does the work: musl's headers stand in for the
 # system's (-nostdinc), musl's start files and libraries are found first
 # (-B), and the driver's own -static-pie then links rcrt1.o and libc.a,
 # with no loader. The program uses no C++ library, so none is linked in.
-
-set(EX2_MUSL_ROOT "" CACHE PATH
-  "Where musl-dev is unpacked; empty for this machine's own")
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES EX2_MUSL_ROOT)
 
 if(EX2_ARCH)
   include(${CMAKE_CURRENT_LIST_DIR}/toolchain-cross.cmake)
@@ -26,12 +22,11 @@ else()
   set(musl_cpu ${CMAKE_HOST_SYSTEM_PROCESSOR})
 endif()
 set(musl_triplet ${musl_cpu}-linux-musl)
-set(musl_include ${EX2_MUSL_ROOT}/usr/include/${musl_triplet})
-set(musl_lib ${EX2_MUSL_ROOT}/usr/lib/${musl_triplet})
+set(musl_include /usr/include/${musl_triplet})
+set(musl_lib /usr/lib/${musl_triplet})
 if(NOT EXISTS ${musl_lib}/rcrt1.o OR NOT EXISTS ${musl_include}/stdio.h)
   message(FATAL_ERROR "musl is not installed in ${musl_lib} and ${musl_include}: "
-                      "apt-get install musl-tools, or unpack musl-dev for ${musl_cpu} "
-                      "and name it with -DEX2_MUSL_ROOT")
+                      "apt-get install musl-dev (for another CPU, musl-dev:<arch>)")
 endif()
 
 if(NOT CMAKE_CXX_COMPILER)

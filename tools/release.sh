@@ -1,127 +1,254 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: ISC
-# tools/release.sh OUTDIR: build, test and pack everything a release of
-# ex2-client ships, from this source tree, into OUTDIR:
+# tools/release.sh [--no-tests] OUTDIR [SOURCE-TARBALL]
 #
-#   ex2-client-<version>-<cpu>-linux.tar.gz  per CPU (<cpu> as uname -m
-#       names it): a static ex2-client, ex2-client.1, LICENSE, README.md
-#   ex2-client_<version>_<arch>.deb  per Debian architecture
-#   SHA256SUMS  over all of them, for sha256sum -c
+# Builds a release of ex2-client into OUTDIR. Every part is built in a
+# Debian root made afresh by mmdebstrap, from the archive this machine's
+# apt uses, and the root is gone when the part is done:
 #
-# Each binary is tested before it is packed: the whole suite runs against
-# the very file that ships, under qemu-user for another CPU. The output is
-# the same byte for byte whoever builds it, wherever and under whatever
-# umask: times are the last commit's, modes and owners are set here.
+#   ex2-client-<version>.tar.gz   the source of the commit, and in COMMIT
+#                                 its hash and time: all a rebuild needs
+#   ex2-client_<version>.dsc and .tar.xz   the Debian source package
+#   ex2-client_<version>_<arch>.deb        per Debian architecture, built
+#                                 by debhelper in Debian 12
+#   ex2-client-<version>-<cpu>-linux.tar.gz   per CPU, as uname -m names
+#                                 it: a static PIE against musl, built in
+#                                 Debian 13
+#   ex2-client-<version>.buildinfo   the commit, SOURCE_DATE_EPOCH, and of
+#                                 each root its suites, their archive's
+#                                 dates and every package installed
+#   SHA256SUMS                    over all of these
 #
-# musl-dev for each CPU is fetched with apt-get into a scratch directory
-# and unpacked there: nothing is installed or registered with the system.
-# Needs: cmake, ninja, g++, g++-{aarch64,powerpc64le,s390x,riscv64}-linux-gnu,
-# qemu-user-static, dpkg-dev, lintian, git, and the suite's tools (README).
+# From a git checkout the source tarball is made of HEAD, which must hold
+# every change; given SOURCE-TARBALL (tools/verify-release.sh does so) the
+# release is rebuilt from it, and no git is needed. Each root builds from
+# the tarball alone, in /build, under umask 022, with the commit's time:
+# the output is the same byte for byte whoever builds it and wherever.
+#
+# Each binary is tested as it ships: the whole suite against the file in
+# the tarball or package, under qemu-user for other CPUs, and the amd64
+# package installed by autopkgtest in Debian 12 and 13. --no-tests skips
+# the tests, not the builds.
+#
+# Runs as root on an amd64 Debian machine with mmdebstrap; it installs and
+# registers nothing there.
 set -Eeuo pipefail
 umask 022
-export LC_ALL=C TZ=UTC
+export LC_ALL=C.UTF-8 TZ=UTC
 
 die() {
 	printf 'release.sh: %s\n' "$*" >&2
 	exit 1
 }
 trap 'die "failed at line $LINENO: $BASH_COMMAND"' ERR
-
-[ $# -eq 1 ] || die "usage: release.sh OUTDIR"
-src=$(cd "$(dirname "$0")/.." && pwd)
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
-SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct)
-export SOURCE_DATE_EPOCH
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/ex2-release.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-# Debian architecture, and the CPU as uname -m names it.
-cpus=(amd64:x86_64 arm64:aarch64 ppc64el:ppc64le s390x:s390x riscv64:riscv64)
-# Debian 12 has musl-dev for all but riscv64.
-musl_archs=(amd64 arm64 ppc64el s390x)
-
 step() { printf '\n=== release: %s\n' "$*"; }
 
-# configure DIR CMAKE-ARGUMENTS...: a Release build, warnings as errors.
-configure() {
-	local dir=$1
-	shift
-	cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@" >"$dir.log" ||
-		{ cat "$dir.log"; die "cannot configure $dir"; }
+# Debian architectures; the first is this machine's.
+archs=(amd64 arm64 ppc64el s390x riscv64)
+# What the suite runs besides the compiler: the roots install it.
+test_tools=bats,binutils,python3,strace,qemu-user-static,autopkgtest
+
+# --- in a root --------------------------------------------------------------
+
+# record SUITE: this root's paragraph of the buildinfo, taken before the
+# build installs anything.
+record() {
+	local list
+	printf 'Root: %s\nArchive-Dates:\n' "$1"
+	for list in /var/lib/apt/lists/*_InRelease; do
+		printf ' %s %s\n' "$(sed -n 's/^Codename: //p' "$list" | head -n 1)" \
+		    "$(sed -n 's/^Date: //p' "$list" | head -n 1)"
+	done | sort
+	printf 'Installed:\n'
+	dpkg-query -W -f ' ${binary:Package} ${Version}\n' | sort
+	printf '\n'
 }
 
-# test_shipped BUILD FILE: the whole suite, run against FILE.
+# test_shipped BUILD FILE: the whole suite against FILE, as BUILD was
+# configured to run it.
 test_shipped() {
-	cmake -DEX2_TEST_CLIENT="$2" "$1" >>"$1.log"
+	[ "$tests" = yes ] || return 0
+	cmake -DEX2_TEST_CLIENT="$2" "$1" >/dev/null
 	ctest --test-dir "$1" -j8 --output-on-failure
 }
 
-step "fetching musl-dev for ${musl_archs[*]}"
-apt_dir=$work/apt
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$apt_dir/cache"
-apt=(apt-get -q -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
-    -o "Dir::Cache::Archives=$apt_dir/archives" -o "APT::Sandbox::User=$(id -un)")
-for arch in "${musl_archs[@]}"; do
-	apt+=(-o "APT::Architectures::=$arch")
-done
-"${apt[@]}" update >"$apt_dir/update.log" || { cat "$apt_dir/update.log"; die "apt-get update"; }
-(cd "$apt_dir" && "${apt[@]}" download "${musl_archs[@]/#/musl-dev:}")
-for arch in "${musl_archs[@]}"; do
-	dpkg-deb -x "$apt_dir"/musl-dev_*_"$arch".deb "$work/musl-$arch"
-	printf '%s\n' "$(dpkg-deb -f "$apt_dir"/musl-dev_*_"$arch".deb Package Version Architecture | tr '\n' ' ')"
-done
+# autopkgtest_deb DEB: the package installed here, and the suite run
+# against /usr/bin/ex2-client.
+autopkgtest_deb() {
+	[ "$tests" = yes ] || return 0
+	autopkgtest "$1" "$tree" -- null
+}
 
-version=
-for pair in "${cpus[@]}"; do
-	arch=${pair%:*}
-	cpu=${pair#*:}
-	step "static binary for $cpu"
-	build=$work/static-$arch
-	if [[ " ${musl_archs[*]} " == *" $arch "* ]]; then
-		configure "$build" --toolchain "$src/cmake/toolchain-musl.cmake" \
-		    -DEX2_ARCH="$arch" -DEX2_MUSL_ROOT="$work/musl-$arch"
-	else
-		# No musl here: glibc, statically, and at a fixed address, as
-		# Debian's cross glibc has no start file for a static PIE.
-		LDFLAGS=-static configure "$build" \
-		    --toolchain "$src/cmake/toolchain-cross.cmake" -DEX2_ARCH="$arch"
+in_bookworm() {
+	record bookworm >/build/out/root.info
+	cd "$tree"
+	local arch options
+	options="noautodbgsym parallel=$(nproc)"
+	[ "$tests" = yes ] || options+=" nocheck"
+	step "Debian source package and amd64 package (debhelper)"
+	DEB_BUILD_OPTIONS=$options dpkg-buildpackage -us -uc
+	for arch in "${archs[@]:1}"; do
+		step "Debian package for $arch"
+		DEB_BUILD_OPTIONS="$options nocheck" dpkg-buildpackage -B -us -uc -a"$arch" -Pcross,nocheck
+		dpkg-deb -x "/build/ex2-client_${version}_$arch.deb" "/build/root-$arch"
+		cmake -S "$tree" -B "/build/test-$arch" --toolchain cmake/toolchain-cross.cmake \
+		    -DEX2_ARCH="$arch" >/dev/null
+		test_shipped "/build/test-$arch" "/build/root-$arch/usr/bin/ex2-client"
+	done
+	step "lintian --pedantic: the source package and every package"
+	lintian --pedantic --fail-on error,warning /build/*.changes
+	step "the amd64 package installed in Debian 12 (autopkgtest)"
+	autopkgtest_deb "/build/ex2-client_${version}_amd64.deb"
+	cp /build/*.dsc /build/*.tar.xz /build/*.deb /build/out/
+}
+
+# readme_commands NAME: the commands between README.md's markers
+# <!-- NAME --> and <!-- /NAME -->.
+readme_commands() {
+	sed -n "/^<!-- $1 -->\$/,/^<!-- \/$1 -->\$/p" "$tree/README.md" | grep -v -e '^<!--' -e '^```'
+}
+
+in_trixie() {
+	record trixie >/build/out/root.info
+	local arch build cpu name
+	for arch in "${archs[@]}"; do
+		step "static binary for $arch"
+		build=/build/static-$arch
+		cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+		    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON --toolchain "$tree/cmake/toolchain-musl.cmake" \
+		    -DEX2_ARCH="$arch" >"$build.log" || { cat "$build.log"; die "cannot configure $build"; }
+		cmake --build "$build" >>"$build.log"
+		cpu=$(sed -n 's/^set(CMAKE_SYSTEM_PROCESSOR "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeSystem.cmake)
+		name=ex2-client-$version-$cpu-linux
+		cmake --install "$build" --prefix "/build/stage-$arch" --strip >>"$build.log"
+		mkdir -p "/build/pack/$name"
+		install -m 755 "/build/stage-$arch/bin/ex2-client" "/build/pack/$name/"
+		install -m 644 "$tree/ex2-client.1" "$tree/LICENSE" "$tree/README.md" "/build/pack/$name/"
+		test_shipped "$build" "/build/pack/$name/ex2-client"
+		tar -C /build/pack --sort=name --format=ustar --owner=0 --group=0 --numeric-owner \
+		    --mtime="@$SOURCE_DATE_EPOCH" -cf - "$name" | gzip -9n >"/build/out/$name.tar.gz"
+	done
+	step "the README's install and removal of the x86_64 tarball leave /usr/local as it was"
+	local before said status=0
+	before=$(find /usr/local | sort)
+	(cd /build/pack && readme_commands install | sh -ex)
+	said=$(cd /build && ex2-client 2>&1) || status=$?
+	if [ "$status" -ne 1 ] || [ "$said" != 'open: No such file or directory' ]; then
+		die "the installed client said '$said', status $status"
 	fi
-	cmake --build "$build" >>"$build.log"
-	[ -n "$version" ] || version=$(sed -n 's/^EX2_VERSION=//p' "$build/tests.env")
-	name=ex2-client-$version-$cpu-linux
-	cmake --install "$build" --prefix "$work/stage-$arch" --strip \
-	    --component Unspecified >>"$build.log"
-	mkdir -p "$work/pack/$name"
-	install -m 755 "$work/stage-$arch/bin/ex2-client" "$work/pack/$name/ex2-client"
-	install -m 644 "$src/ex2-client.1" "$src/LICENSE" "$src/README.md" "$work/pack/$name/"
-	test_shipped "$build" "$work/pack/$name/ex2-client"
-	tar -C "$work/pack" --sort=name --format=ustar --owner=0 --group=0 --numeric-owner \
-	    --mtime="@$SOURCE_DATE_EPOCH" -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
-done
+	test -f /usr/local/share/man/man1/ex2-client.1
+	readme_commands remove | sh -ex
+	[ "$(find /usr/local | sort)" = "$before" ] ||
+		die "removal left /usr/local changed: $(diff <(echo "$before") <(find /usr/local | sort))"
+	step "the amd64 package installed in Debian 13 (autopkgtest)"
+	autopkgtest_deb "/build/in/ex2-client_${version}_amd64.deb"
+}
 
-for pair in "${cpus[@]}"; do
-	arch=${pair%:*}
-	step "Debian package for $arch"
-	build=$work/deb-$arch
-	if [ "$arch" = amd64 ]; then
-		configure "$build"
-	else
-		configure "$build" --toolchain "$src/cmake/toolchain-cross.cmake" -DEX2_ARCH="$arch"
-	fi
-	cmake --build "$build" >>"$build.log"
-	(cd "$build" && cpack -G DEB >>"$build.log")
-	deb=$build/ex2-client_${version}_$arch.deb
-	[ -f "$deb" ] || die "cpack made no $(basename "$deb")"
-	dpkg-deb -x "$deb" "$work/root-$arch"
-	test_shipped "$build" "$work/root-$arch/usr/bin/ex2-client"
-	# lintian leaves its caches in TMPDIR.
-	TMPDIR=$work lintian --info --pedantic --fail-on error,warning "$deb"
-	cp "$deb" "$out/"
-done
+if [ "${1:-}" = --in-root ]; then
+	tests=$2 version=$3
+	tree=/build/ex2-client-$version
+	mkdir /build/out
+	tar -C /build -xzf "/build/in/ex2-client-$version.tar.gz"
+	"in_$4"
+	exit 0
+fi
 
-step "SHA256SUMS"
-(cd "$out" && sha256sum ex2-client-"$version"-*-linux.tar.gz ex2-client_"$version"_*.deb >SHA256SUMS &&
+# --- on this machine ----------------------------------------------------------
+
+tests=yes
+if [ "${1:-}" = --no-tests ]; then
+	tests=no
+	shift
+fi
+[ $# -eq 1 ] || [ $# -eq 2 ] || die "usage: release.sh [--no-tests] OUTDIR [SOURCE-TARBALL]"
+[ "$(id -u)" -eq 0 ] || die "run me as root: mmdebstrap makes the roots"
+command -v mmdebstrap >/dev/null || die "apt-get install mmdebstrap"
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/ex2-release.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/in"
+
+if [ $# -eq 2 ]; then
+	tarball=$2
+	version=$(basename "$tarball" .tar.gz)
+	version=${version#ex2-client-}
+	cp "$tarball" "$work/in/"
+else
+	src=$(cd "$(dirname "$0")/.." && pwd)
+	[ -z "$(git -C "$src" status --porcelain)" ] ||
+		die "the checkout has changes that no commit holds: a release is made of a commit"
+	version=$(sed -n 's/^  VERSION \([0-9.]*\)$/\1/p' "$src/CMakeLists.txt")
+	commit=$(git -C "$src" rev-parse HEAD)
+	epoch=$(git -C "$src" log -1 --format=%ct)
+	printf 'commit %s\nsource_date_epoch %s\n' "$commit" "$epoch" >"$work/COMMIT"
+	chmod 644 "$work/COMMIT"
+	touch -d "@$epoch" "$work/COMMIT"
+	step "source tarball of $commit"
+	git -C "$src" -c tar.umask=022 archive --format=tar --prefix="ex2-client-$version/" \
+	    --add-file="$work/COMMIT" HEAD | gzip -9n >"$work/in/ex2-client-$version.tar.gz"
+fi
+tarball=$work/in/ex2-client-$version.tar.gz
+read -r commit epoch < <(tar -xzOf "$tarball" "ex2-client-$version/COMMIT" |
+    sed -n 's/^commit //p; s/^source_date_epoch //p' | paste -s -d ' ')
+[ -n "$epoch" ] || die "$tarball holds no COMMIT"
+
+# The archive this machine's apt uses, for the suite named: its own
+# suites (bookworm, bookworm-updates, bookworm-security, say) renamed.
+. /etc/os-release
+sources() {
+	# shellcheck disable=SC2016 # apt's own $(FIELD) syntax
+	apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
+	    sort -u | while read -r uri release component; do
+		[[ $release == "$VERSION_CODENAME"* ]] || continue
+		printf 'deb %s %s%s %s\n' "$uri" "$1" "${release#"$VERSION_CODENAME"}" "$component"
+	done
+}
+
+# in_root SUITE PACKAGES: a root of SUITE for all of archs, which
+# runs this script's in_SUITE from the tarball, and whose /build/out lands
+# in $work/SUITE.
+in_root() {
+	local suite=$1 list
+	list=$(sources "$suite")
+	[ -n "$list" ] || die "no Debian archive in this machine's apt sources"
+	mkdir "$work/$suite"
+	printf '#!/bin/sh\nexec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=%s bash /build/ex2-client-%s/tools/release.sh --in-root %s %s %s\n' \
+	    "$epoch" "$version" "$tests" "$version" "$suite" >"$work/in/run"
+	# The tarball's own script, unpacked by the root itself.
+	printf '#!/bin/sh\ntar -C /build -xzf /build/in/ex2-client-%s.tar.gz ex2-client-%s/tools/release.sh\n' \
+	    "$version" "$version" >"$work/in/unpack"
+	step "a Debian $suite root"
+	# shellcheck disable=SC2016 # mmdebstrap's hooks expand $1, the root
+	mmdebstrap --variant=buildd --architectures="$(IFS=,; echo "${archs[*]}")" \
+	    --skip=check/qemu --include="$2,$test_tools" \
+	    --customize-hook='mkdir "$1/build"' \
+	    --customize-hook="copy-in $work/in /build" \
+	    --customize-hook='chroot "$1" sh /build/in/unpack' \
+	    --customize-hook='chroot "$1" sh /build/in/run' \
+	    --customize-hook="sync-out /build/out $work/$suite" \
+	    "$suite" /dev/null "$list"
+	rm -f "$work/in/run" "$work/in/unpack"
+}
+
+cross=() musl=(musl-dev)
+for arch in "${archs[@]:1}"; do
+	cross+=("crossbuild-essential-$arch")
+	musl+=("musl-dev:$arch")
+done
+in_root bookworm "$(IFS=,; echo "debhelper,cmake,lintian,${cross[*]},${cross[*]/#crossbuild-essential-/libc6-dev:}")"
+cp "$work/bookworm/ex2-client_${version}_amd64.deb" "$work/in/"
+in_root trixie "$(IFS=,; echo "cmake,ninja-build,${cross[*]},${musl[*]}")"
+
+step "the release in $out"
+cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
+    "$work"/trixie/*.tar.gz "$out/"
+buildinfo=ex2-client-$version.buildinfo
+{
+	printf 'Source: ex2-client\nVersion: %s\nCommit: %s\nSource-Date-Epoch: %s\n\n' \
+	    "$version" "$commit" "$epoch"
+	cat "$work/bookworm/root.info" "$work/trixie/root.info"
+} >"$out/$buildinfo"
+(cd "$out" && sha256sum ex2-client-"$version".tar.gz ex2-client_"$version".* \
+    ex2-client_"$version"_*.deb ex2-client-"$version"-*-linux.tar.gz "$buildinfo" >SHA256SUMS &&
     cat SHA256SUMS)
