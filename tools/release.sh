@@ -43,8 +43,12 @@ die() {
 trap 'die "failed at line $LINENO: $BASH_COMMAND"' ERR
 step() { printf '\n=== release: %s\n' "$*"; }
 
-# Debian architectures; the first is this machine's.
+# Debian architectures; the first is this machine's. Each has a static
+# binary from Debian 13, and a package from Debian 12, which then installs
+# on 12 and 13; but Debian 12 has no riscv64, so its package is Debian 13's.
 archs=(amd64 arm64 ppc64el s390x riscv64)
+bookworm_debs=(amd64 arm64 ppc64el s390x)
+trixie_debs=(riscv64)
 # What the suite runs besides the compiler: the roots install it.
 test_tools=bats,binutils,python3,strace,qemu-user-static,autopkgtest
 
@@ -79,27 +83,38 @@ autopkgtest_deb() {
 	autopkgtest "$1" "$tree" -- null
 }
 
-in_bookworm() {
-	record bookworm >/build/out/root.info
-	cd "$tree"
+# packages ARCH...: the Debian package for each ARCH, cross-built but for
+# amd64, whose build makes the source package too and runs the suite;
+# the others' suite runs against the binary in the package, under qemu.
+# Then lintian on all of them.
+packages() {
 	local arch options
 	options="noautodbgsym parallel=$(nproc)"
 	[ "$tests" = yes ] || options+=" nocheck"
-	step "Debian source package and amd64 package (debhelper)"
-	DEB_BUILD_OPTIONS=$options dpkg-buildpackage -us -uc
-	for arch in "${archs[@]:1}"; do
-		step "Debian package for $arch"
+	cd "$tree"
+	for arch in "$@"; do
+		step "Debian package for $arch (debhelper)"
+		if [ "$arch" = amd64 ]; then
+			DEB_BUILD_OPTIONS=$options dpkg-buildpackage -us -uc
+			continue
+		fi
 		DEB_BUILD_OPTIONS="$options nocheck" dpkg-buildpackage -B -us -uc -a"$arch" -Pcross,nocheck
 		dpkg-deb -x "/build/ex2-client_${version}_$arch.deb" "/build/root-$arch"
 		cmake -S "$tree" -B "/build/test-$arch" --toolchain cmake/toolchain-cross.cmake \
 		    -DEX2_ARCH="$arch" >/dev/null
 		test_shipped "/build/test-$arch" "/build/root-$arch/usr/bin/ex2-client"
 	done
-	step "lintian --pedantic: the source package and every package"
+	step "lintian --pedantic on the packages built here"
 	lintian --pedantic --fail-on error,warning /build/*.changes
+	cp /build/*.deb /build/out/
+}
+
+in_bookworm() {
+	record bookworm >/build/out/root.info
+	packages "${bookworm_debs[@]}"
+	cp /build/*.dsc /build/*.tar.xz /build/out/
 	step "the amd64 package installed in Debian 12 (autopkgtest)"
 	autopkgtest_deb "/build/ex2-client_${version}_amd64.deb"
-	cp /build/*.dsc /build/*.tar.xz /build/*.deb /build/out/
 }
 
 # readme_commands NAME: the commands between README.md's markers
@@ -140,6 +155,7 @@ in_trixie() {
 	readme_commands remove | sh -ex
 	[ "$(find /usr/local | sort)" = "$before" ] ||
 		die "removal left /usr/local changed: $(diff <(echo "$before") <(find /usr/local | sort))"
+	packages "${trixie_debs[@]}"
 	step "the amd64 package installed in Debian 13 (autopkgtest)"
 	autopkgtest_deb "/build/in/ex2-client_${version}_amd64.deb"
 }
@@ -205,7 +221,7 @@ sources() {
 	done
 }
 
-# in_root SUITE PACKAGES: a root of SUITE for all of archs, which
+# in_root SUITE ARCHS PACKAGES: a root of SUITE for ARCHS, which
 # runs this script's in_SUITE from the tarball, and whose /build/out lands
 # in $work/SUITE.
 in_root() {
@@ -220,8 +236,8 @@ in_root() {
 	    "$version" "$version" >"$work/in/unpack"
 	step "a Debian $suite root"
 	# shellcheck disable=SC2016 # mmdebstrap's hooks expand $1, the root
-	mmdebstrap --variant=buildd --architectures="$(IFS=,; echo "${archs[*]}")" \
-	    --skip=check/qemu --include="$2,$test_tools" \
+	mmdebstrap --variant=buildd --architectures="$2" \
+	    --skip=check/qemu --include="$3,$test_tools" \
 	    --customize-hook='mkdir "$1/build"' \
 	    --customize-hook="copy-in $work/in /build" \
 	    --customize-hook='chroot "$1" sh /build/in/unpack' \
@@ -231,14 +247,17 @@ in_root() {
 	rm -f "$work/in/run" "$work/in/unpack"
 }
 
-cross=() musl=(musl-dev)
-for arch in "${archs[@]:1}"; do
-	cross+=("crossbuild-essential-$arch")
-	musl+=("musl-dev:$arch")
-done
-in_root bookworm "$(IFS=,; echo "debhelper,cmake,lintian,${cross[*]},${cross[*]/#crossbuild-essential-/libc6-dev:}")"
+# root_packages ARCH...: what building for each ARCH takes, comma-separated.
+root_packages() {
+	local arch
+	printf 'debhelper,cmake,ninja-build,lintian'
+	for arch in "$@"; do
+		[ "$arch" = amd64 ] || printf ',crossbuild-essential-%s,libc6-dev:%s' "$arch" "$arch"
+	done
+}
+in_root bookworm "$(IFS=,; echo "${bookworm_debs[*]}")" "$(root_packages "${bookworm_debs[@]}")"
 cp "$work/bookworm/ex2-client_${version}_amd64.deb" "$work/in/"
-in_root trixie "$(IFS=,; echo "cmake,ninja-build,${cross[*]},${musl[*]}")"
+in_root trixie "$(IFS=,; echo "${archs[*]}")" "$(root_packages "${archs[@]}")$(printf ',musl-dev:%s' "${archs[@]}")"
 
 step "the release in $out"
 cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
