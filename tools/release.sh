@@ -209,15 +209,17 @@ read -r commit epoch < <(tar -xzOf "$tarball" "ex2-client-$version/COMMIT" |
     sed -n 's/^commit //p; s/^source_date_epoch //p' | paste -s -d ' ')
 [ -n "$epoch" ] || die "$tarball holds no COMMIT"
 
-# The archive this machine's apt uses, for the suite named: its own
-# suites (bookworm, bookworm-updates, bookworm-security, say) renamed.
+# The archive this machine's apt uses, for the suite named. Only the
+# suite itself: its -updates and -security may not serve every CPU at
+# once, and a library that is Multi-Arch: same must be of one version on
+# all of them.
 . /etc/os-release
 sources() {
 	# shellcheck disable=SC2016 # apt's own $(FIELD) syntax
 	apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
 	    sort -u | while read -r uri release component; do
-		[[ $release == "$VERSION_CODENAME"* ]] || continue
-		printf 'deb %s %s%s %s\n' "$uri" "$1" "${release#"$VERSION_CODENAME"}" "$component"
+		[ "$release" = "$VERSION_CODENAME" ] || continue
+		printf 'deb %s %s %s\n' "$uri" "$1" "$component"
 	done
 }
 
