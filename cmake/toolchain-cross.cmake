@@ -54,5 +54,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # -DCMAKE_CROSSCOMPILING_EMULATOR= (empty) runs the client natively, as a
 # 64-bit x86 kernel can run a static i386 build.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${qemu_cpu}-static -L ${cross_root})
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${qemu_cpu}-static)
+  # The CPU's C library as installed for it (libc6:<arch>) and its loader
+  # are found where the binary names them; without it, Debian's cross copy
+  # stands in. Never a loader of one and a C library of the other.
+  if(NOT EXISTS /usr/lib/${gnu_triplet}/libc.so.6)
+    list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L ${cross_root})
+  endif()
 endif()
