@@ -249,17 +249,19 @@ in_root() {
 	rm -f "$work/in/run" "$work/in/unpack"
 }
 
-# root_packages ARCH...: what building for each ARCH takes, comma-separated.
-root_packages() {
+# with PREFIX ARCH...: PREFIXARCH for each ARCH but amd64, comma-led.
+with() {
 	local arch
-	printf 'debhelper,cmake,ninja-build,lintian'
-	for arch in "$@"; do
-		[ "$arch" = amd64 ] || printf ',crossbuild-essential-%s,libc6-dev:%s' "$arch" "$arch"
+	for arch in "${@:2}"; do
+		[ "$arch" = amd64 ] || printf ',%s%s' "$1" "$arch"
 	done
 }
-in_root bookworm "$(IFS=,; echo "${bookworm_debs[*]}")" "$(root_packages "${bookworm_debs[@]}")"
+tools=debhelper,cmake,ninja-build,lintian
+in_root bookworm "$(IFS=,; echo "${bookworm_debs[*]}")" \
+    "$tools$(with crossbuild-essential- "${bookworm_debs[@]}")$(with libc6-dev: "${bookworm_debs[@]}")"
 cp "$work/bookworm/ex2-client_${version}_amd64.deb" "$work/in/"
-in_root trixie "$(IFS=,; echo "${archs[*]}")" "$(root_packages "${archs[@]}")$(printf ',musl-dev:%s' "${archs[@]}")"
+in_root trixie "$(IFS=,; echo "${archs[*]}")" \
+    "$tools$(with crossbuild-essential- "${archs[@]}")$(with libc6-dev: "${trixie_debs[@]}"),musl-dev$(with musl-dev: "${archs[@]}")"
 
 step "the release in $out"
 cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
