@@ -231,7 +231,7 @@ in_root() {
 	list=$(sources "$suite")
 	[ -n "$list" ] || die "no Debian archive in this machine's apt sources"
 	mkdir "$work/$suite"
-	printf '#!/bin/sh\nexec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=%s bash /build/ex2-client-%s/tools/release.sh --in-root %s %s %s\n' \
+	printf '#!/bin/sh\nexec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=%s bash /build/ex2-client-%s/tools/release.sh --in-root %s %s %s\n' \
 	    "$epoch" "$version" "$tests" "$version" "$suite" >"$work/in/run"
 	# The tarball's own script, unpacked by the root itself.
 	printf '#!/bin/sh\ntar -C /build -xzf /build/in/ex2-client-%s.tar.gz ex2-client-%s/tools/release.sh\n' \
