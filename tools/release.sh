@@ -264,7 +264,7 @@ in_root trixie "$(IFS=,; echo "${archs[*]}")" \
     "$tools$(with crossbuild-essential- "${archs[@]}")$(with libc6-dev: "${trixie_debs[@]}"),musl-dev$(with musl-dev: "${archs[@]}")"
 
 step "the release in $out"
-cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
+cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/*/*.deb \
     "$work"/trixie/*.tar.gz "$out/"
 buildinfo=ex2-client-$version.buildinfo
 {
