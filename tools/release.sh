@@ -2,36 +2,17 @@
 # SPDX-License-Identifier: ISC
 # tools/release.sh [--no-tests] OUTDIR [SOURCE-TARBALL]
 #
-# Builds a release of ex2-client into OUTDIR. Every part is built in a
-# Debian root made afresh by mmdebstrap, from the archive this machine's
-# apt uses, and the root is gone when the part is done:
+# Builds a release of ex2-client into OUTDIR (doc/packaging.md lists the
+# files), each part in a Debian root made afresh by mmdebstrap from the
+# archive this machine's apt uses. From a git checkout the source tarball
+# is made of HEAD, which must hold every change; given SOURCE-TARBALL, as
+# tools/verify-release.sh does, the release is rebuilt from it without git.
+# Each root builds from the tarball alone, at /build, under umask 022, with
+# the commit's time, so the output is the same byte for byte wherever it
+# is built. Each binary is tested as it ships, unless --no-tests.
 #
-#   ex2-client-<version>.tar.gz   the source of the commit, and in COMMIT
-#                                 its hash and time: all a rebuild needs
-#   ex2-client_<version>.dsc and .tar.xz   the Debian source package
-#   ex2-client_<version>_<arch>.deb        per Debian architecture, built
-#                                 by debhelper in Debian 12
-#   ex2-client-<version>-<cpu>-linux.tar.gz   per CPU, as uname -m names
-#                                 it: a static PIE against musl, built in
-#                                 Debian 13
-#   ex2-client-<version>.buildinfo   the commit, SOURCE_DATE_EPOCH, and of
-#                                 each root its suites, their archive's
-#                                 dates and every package installed
-#   SHA256SUMS                    over all of these
-#
-# From a git checkout the source tarball is made of HEAD, which must hold
-# every change; given SOURCE-TARBALL (tools/verify-release.sh does so) the
-# release is rebuilt from it, and no git is needed. Each root builds from
-# the tarball alone, in /build, under umask 022, with the commit's time:
-# the output is the same byte for byte whoever builds it and wherever.
-#
-# Each binary is tested as it ships: the whole suite against the file in
-# the tarball or package, under qemu-user for other CPUs, and the amd64
-# package installed by autopkgtest in Debian 12 and 13. --no-tests skips
-# the tests, not the builds.
-#
-# Runs as root on an amd64 Debian machine with mmdebstrap; it installs and
-# registers nothing there.
+# Runs as root on an amd64 Debian machine with mmdebstrap, and installs
+# and registers nothing there.
 set -Eeuo pipefail
 umask 022
 export LC_ALL=C.UTF-8 TZ=UTC
