@@ -97,6 +97,12 @@ else()
   set_target_properties(ex2-client PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endif()
 
+# Read-only data in a segment of its own, never executable: x86's linker
+# does so by default, other CPUs' do not.
+if(EX2_HARDENING AND NOT given_ldflags MATCHES "separate-code")
+  target_link_options(ex2-client PRIVATE LINKER:-z,separate-code)
+endif()
+
 # Full RELRO: what the loader relocates is made read-only before main. But
 # in a static PIE musl's start-up code relocates the program and never does
 # that, so there a RELRO header would claim what is not done: such a build

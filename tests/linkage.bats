@@ -114,6 +114,16 @@ relro_honoured() {
 		# A fixed-address static binary binds nothing at run time.
 		[ "$EX2_LINK" = static ] || grep -q 'FLAGS_1.*NOW' <<<"$dynamic"
 	fi
+	# No loadable segment is both executable and holds read-only data.
+	local exec_rodata
+	exec_rodata=$(awk '/^Program Headers:/ { headers = 1; next }
+	    /Section to Segment mapping/ { headers = 0; mapping = 1; next }
+	    headers && /^  [A-Z]/ && $1 != "Type" {
+		if ($1 == "LOAD") for (i = 7; i < NF; i++) if ($i ~ /E/) exec[n + 0] = 1
+		n++ }
+	    mapping && $1 ~ /^[0-9]+$/ && exec[$1 + 0] {
+		for (i = 2; i <= NF; i++) if ($i == ".rodata") print "segment " $1 }' <<<"$headers")
+	[ -z "$exec_rodata" ] || { echo "executable, with .rodata: $exec_rodata" >&2; false; }
 	# Where this compiler and C library fortify printf at all (CMake built
 	# a probe to find out), the client's printf and snprintf are fortified.
 	if [ "${EX2_FORTIFIED:?}" = 1 ]; then
