@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -23,9 +24,8 @@ constexpr char payload[] = {'h', 'e', 'l', 'l', 'o'};
 
 constexpr char null_path[] = "/dev/null";
 
-// Room for any diagnostic line: the longest label and reason come to
-// under a hundred bytes on glibc and musl.
-constexpr size_t line_max = 256;
+// Room for "short write (N of 5 bytes)" and its terminating zero.
+constexpr size_t reason_max = 32;
 
 } // namespace
 
@@ -34,24 +34,22 @@ int
 main()
 {
 	/*
-	 * perror's text, "label: reason\n", but always in one write(2): musl's
-	 * perror makes five, and lines from clients failing at once into one
-	 * log would come out broken.
+	 * perror's text, "label: reason\n", but always in one system call:
+	 * musl's perror makes five, and lines from clients failing at once
+	 * into one log would come out broken.
 	 */
 	const auto report = [](const char *label, const char *reason) {
-		char line[line_max];
-		const int len = snprintf(line, sizeof line, "%s: %s\n", label, reason);
-		if (len < 0)
-			return;
-		auto size = static_cast<size_t>(len);
-		if (size >= sizeof line) {
-			size = sizeof line - 1;
-			line[size - 1] = '\n';
-		}
+		const struct iovec line[] = {
+			{const_cast<char *>(label), strlen(label)},
+			{const_cast<char *>(": "), 2},
+			{const_cast<char *>(reason), strlen(reason)},
+			{const_cast<char *>("\n"), 1},
+		};
 		// A failure to write to stderr is left untold: there is nowhere
-		// else to tell it.
-		if (write(STDERR_FILENO, line, size) == -1)
-			return;
+		// else to tell it. (The C library insists the result is taken.)
+		const ssize_t untold =
+		    writev(STDERR_FILENO, line, sizeof line / sizeof line[0]);
+		(void)untold;
 	};
 
 	/*
@@ -118,7 +116,7 @@ main()
 	if (count != static_cast<int>(sizeof payload)) {
 		// Only a regular file takes part of it, at a file size limit.
 		(void)fflush(stdout);
-		char reason[line_max];
+		char reason[reason_max];
 		(void)snprintf(reason, sizeof reason, "short write (%d of %d bytes)",
 		    count, static_cast<int>(sizeof payload));
 		report("write", reason);
