@@ -165,7 +165,7 @@ start_reader() {
 send_to_new_reader() {
 	start_reader
 	wait_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -179,6 +179,20 @@ reader_got() {
 	reader=
 	[ "$rc" -eq 0 ] || { echo "reader ended with status $rc" >&2; return 1; }
 	has_bytes received "$1"
+}
+
+# has_status N: the client's exit status, $status, is N. If not, say what
+# it was, and what the client left in ./stdout, ./stderr or ./merged.
+has_status() {
+	[ "$status" -eq "$1" ] && return 0
+	echo "exit status $status, expected $1" >&2
+	local file
+	for file in stdout stderr merged; do
+		[ -f "$file" ] || continue
+		echo "$file held:" >&2
+		od -c "$file" >&2
+	done
+	return 1
 }
 
 # has_bytes FILE BYTES: FILE holds exactly BYTES (a printf format).

@@ -9,7 +9,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	mkfifo fifo-2
 	start_reader
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -28,14 +28,14 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 
 @test "arguments change nothing, on success and on failure" {
 	run_client --help -v fifo-1 ''
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'open: No such file or directory\n'
 
 	mkfifo fifo-2
 	start_reader
 	run_client --help -v fifo-1 ''
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'

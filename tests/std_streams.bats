@@ -36,7 +36,7 @@ start_closing() {
 		done
 		start_reader
 		wait_client
-		[ "$status" -eq 0 ]
+		has_status 0
 		reader_got 'hello'
 		if [ "$closed" != 1 ] && [ "$closed" != all ]; then
 			has_bytes stdout "$sent_lines"
@@ -65,7 +65,7 @@ start_waiting_reader() {
 	status=0
 	timeout "$client_limit" env --default-signal prlimit --nofile=4 "$client_bin" \
 	    </dev/null >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -77,14 +77,14 @@ start_waiting_reader() {
 	status=0
 	timeout "$client_limit" env --default-signal prlimit --nofile=3 "$client_bin" \
 	    </dev/null >&- 2>stderr 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_line stderr 'open: Too many open files' 'open: No file descriptors available'
 
 	# Stderr closed, and the loader reporting on it down to the exit.
 	status=0
 	LD_DEBUG=all timeout "$client_limit" env --default-signal prlimit --nofile=3 "$client_bin" \
 	    </dev/null >stdout 2>&- 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 
 	# Fewer than three allowed: the poll for closed streams is refused
@@ -92,7 +92,7 @@ start_waiting_reader() {
 	status=0
 	timeout "$client_limit" env --default-signal prlimit --nofile=2 "$client_bin" \
 	    <&- >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'poll: Invalid argument\n'
 
@@ -108,10 +108,10 @@ start_waiting_reader() {
 		    </dev/null >stdout 2>stderr 3</dev/null 4</dev/null 5</dev/null || status=$?
 		has_bytes stdout ''
 		if [ "${EX2_LINK:?}" = dynamic ] && [ "${EX2_LIBC:?}" = glibc ]; then
-			[ "$status" -eq 127 ]
+			has_status 127
 			grep -q 'error while loading shared libraries: libc\.so' stderr
 		else
-			[ "$status" -eq 1 ]
+			has_status 1
 			has_line stderr 'open: Too many open files' 'open: No file descriptors available'
 		fi
 	done
@@ -136,7 +136,7 @@ start_waiting_reader() {
 	start_reader
 	status=0
 	in_ns timeout "$client_limit" "${client[@]}" </dev/null >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -147,18 +147,18 @@ start_waiting_reader() {
 	start_waiting_reader
 	status=0
 	in_ns timeout "$client_limit" "${client[@]}" <&- >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr '/dev/null: No such file or directory\n'
 
 	status=0
 	in_ns timeout "$client_limit" "${client[@]}" </dev/null >&- 2>stderr 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stderr '/dev/null: No such file or directory\n'
 
 	status=0
 	in_ns timeout "$client_limit" "${client[@]}" </dev/null >stdout 2>&- 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 
 	wait_in "$reader" wait_for_partner
@@ -184,7 +184,7 @@ trace_writes() {
 	ASAN_OPTIONS=detect_leaks=0 timeout "$client_limit" env --default-signal \
 	    strace -qq -e trace=write,writev -o trace "$@" "${emulator[@]}" "$client_bin" \
 	    >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -200,7 +200,7 @@ trace_writes() {
 	# Stdout is a pipe whose reader left before the client started.
 	start_reader
 	run_to_gone_stdout
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stderr ''
 	reader_got 'hello'
 
@@ -227,7 +227,7 @@ on_terminal() {
 	status=0
 	ASAN_OPTIONS=detect_leaks=0 SHELL=/bin/bash timeout "$client_limit" \
 	    script -qec "$command $1 2>stderr" /dev/null </dev/null >shown 3>&- || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stderr ''
 	reader_got 'hello'
 	to_writes
@@ -260,7 +260,7 @@ on_terminal() {
 
 	start_reader
 	run_to_gone_stdout stdbuf -oL
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stderr ''
 	reader_got 'hello'
 }
@@ -281,12 +281,12 @@ on_terminal() {
 	[ -n "$peak" ]
 	start_reader
 	wait_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	reader_got 'hello'
 
 	start_reader
 	run_to_gone_stdout prlimit --as=$(((peak + 16) * 1024))
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stderr ''
 	reader_got 'hello'
 }

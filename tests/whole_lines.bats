@@ -26,12 +26,12 @@ stderr_writes() {
 
 @test "each diagnostic line is one write: open, write, short write" {
 	stderr_writes
-	[ "$status" -eq 1 ]
+	has_status 1
 	printf '%s\n' '"open: No such file or directory\n" = 32' | diff - writes
 
 	ln -s /dev/full fifo-2
 	stderr_writes
-	[ "$status" -eq 1 ]
+	has_status 1
 	printf '%s\n' '"write: No space left on device\n" = 31' | diff - writes
 
 	# A file size limit that lets three bytes of the payload through; the
@@ -40,7 +40,7 @@ stderr_writes() {
 	: >fifo-2
 	needs prlimit util-linux
 	stderr_writes prlimit --fsize=3
-	[ "$status" -eq 1 ]
+	has_status 1
 	printf '%s\n' '"write: short write (3 of 5 bytes)\n" = 34' | diff - writes
 }
 
