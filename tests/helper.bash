@@ -5,18 +5,21 @@
 # groups included.
 #
 # The bounds are far beyond what a run takes on an idle machine, and each
-# outlasts what it waits for, so that a busy machine makes a test slow,
-# never red: a client (or many at once) gets client_limit, valgrind's run
-# of it twice that, and a reader, which may serve any of them, reader_limit.
-# wait_limit bounds the wait for a process to reach a point.
+# outlasts what it waits for: a client gets client_limit, valgrind's run of
+# it twice that, each client of a crowd (hundreds started at once)
+# crowd_limit, which covers the whole crowd from its first start to its
+# last exit, and a reader, which may serve a whole crowd, reader_limit.
+# wait_limit bounds the wait for a process to reach a point. The suite
+# was proven under load with them: see "The tests" in doc/ci.md.
 #
 # A tool the tests need is required: its absence fails the test with a
 # message naming its package. Only valgrind is optional. A feature of the
 # kernel or the CPU that a test needs and this machine lacks skips that
 # test with the reason.
 
-# shellcheck disable=SC2034 # status, reader, pid and sent_lines are for the test files
+# shellcheck disable=SC2034 # status, reader, pid, drainer and sent_lines are for the test files
 client_limit=60
+crowd_limit=240
 reader_limit=300
 wait_limit=60
 
@@ -150,6 +153,31 @@ wait_in() {
 	done
 	echo "process $1 never waited in $2 (last seen in '$wchan')" >&2
 	return 1
+}
+
+# hold_full FIFO: make FIFO, hold it open read-write on descriptor 4, and
+# fill it with whole lines "x" until it takes no more, so that a write to
+# it waits (in *pipe_write) until a reader drains it.
+hold_full() {
+	held=$1
+	mkfifo "$held"
+	exec 4<>"$held"
+	# In blocks the pipe takes whole or not at all, through an open of
+	# dd's own, as it makes that one non-blocking.
+	yes x | head -c $((1024 * 1024)) |
+	    dd bs=4096 iflag=fullblock oflag=nonblock of="$held" status=none 2>/dev/null || :
+}
+
+# drain FILE: a reader, its PID in $drainer, drains the FIFO of hold_full
+# to end-of-file into FILE, in the background; this shell lets go of it.
+drain() {
+	# The reader's end is opened here, before the shell's own is closed:
+	# a FIFO left without a reader for a moment fails its writers (EPIPE).
+	exec 5<"$held"
+	timeout "$reader_limit" cat <&5 >"$1" 3>&- 4>&- 5<&- &
+	drainer=$!
+	started+=("$drainer")
+	exec 4>&- 5<&-
 }
 
 # start_reader: play the server, reading fifo-2 to end-of-file into

@@ -45,19 +45,13 @@ stderr_writes() {
 }
 
 @test "300 clients failing at once into one stderr: 300 whole lines" {
-	local n=300 i pids=() others=0 end child
+	local n=300 i pids=() others=() end child
 	# No fifo-2: each client fails in its open. Their common stderr is a
 	# pipe held full, so that every one of them is seen waiting in its
 	# first write to it; once a reader drains it, they all write at once.
-	mkfifo err
-	exec 4<>err
-	# Whole lines of filler, in blocks the pipe takes whole or not at all,
-	# until it takes no more; through an open of dd's own, as it makes
-	# that one non-blocking.
-	yes x | head -c $((1024 * 1024)) |
-	    dd bs=4096 iflag=fullblock oflag=nonblock of=err status=none 2>/dev/null || :
+	hold_full err
 	for ((i = 0; i < n; i++)); do
-		timeout "$client_limit" "${client[@]}" >/dev/null 2>&4 3>&- 4>&- &
+		timeout "$crowd_limit" "${client[@]}" >/dev/null 2>&4 3>&- 4>&- &
 		pids+=($!)
 		started+=($!)
 	done
@@ -72,18 +66,16 @@ stderr_writes() {
 		wait_in "$child" '*pipe_write'
 	done
 
-	timeout "$reader_limit" cat err >received 3>&- 4>&- &
-	reader=$!
-	started+=("$reader")
-	exec 4>&-
-	# Each one failed as it should, none by the time-out.
+	drain received
+	# Each one failed as it should, none by the time-out (124).
 	for i in "${pids[@]}"; do
 		status=0
 		wait "$i" || status=$?
-		[ "$status" -eq 1 ] || others=$((others + 1))
+		[ "$status" -eq 1 ] || others+=("$i:$status")
 	done
-	[ "$others" -eq 0 ]
-	wait "$reader"
+	[ "${#others[@]}" -eq 0 ] ||
+	    { echo "${#others[@]} of $n clients (PID:status) did not exit 1: ${others[*]}" >&2; false; }
+	wait "$drainer"
 	grep -v -x x received >lines || :
 	has_bytes lines "$(printf 'open: No such file or directory\\n%.0s' $(seq "$n"))"
 }
