@@ -8,7 +8,6 @@
  */
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -55,19 +54,15 @@ main()
 	/*
 	 * Started with a standard stream closed, we would be handed its
 	 * number for the FIFO, and our own messages would go to the server.
-	 * One poll finds the closed ones (POLLNVAL); /dev/null takes each
-	 * place, lowest first, before the FIFO is opened. Where that cannot
-	 * be done, refuse before the FIFO's open can wait for, or wake, a
-	 * server.
+	 * /dev/null takes each closed place, lowest first, before the FIFO is
+	 * opened; being the lowest free number, it lands on the one just found.
+	 * F_GETFD is asked of each, as no resource limit can refuse it and it
+	 * sees any open descriptor, O_PATH included. Where /dev/null cannot be
+	 * opened, refuse before the FIFO's open can wait for, or wake, a server.
 	 */
-	struct pollfd std_fds[] = {{STDIN_FILENO, 0, 0}, {STDOUT_FILENO, 0, 0},
-	    {STDERR_FILENO, 0, 0}};
-	if (poll(std_fds, sizeof std_fds / sizeof std_fds[0], 0) == -1) {
-		report("poll", strerror(errno));
-		return 1;
-	}
-	for (const struct pollfd &std_fd : std_fds) {
-		if ((std_fd.revents & POLLNVAL) != 0 && open(null_path, O_RDWR) == -1) {
+	for (int std_fd = STDIN_FILENO; std_fd <= STDERR_FILENO; std_fd++) {
+		if (fcntl(std_fd, F_GETFD) == -1 && errno == EBADF &&
+		    open(null_path, O_RDWR) == -1) {
 			report(null_path, strerror(errno));
 			return 1;
 		}

@@ -155,6 +155,18 @@ wait_in() {
 	return 1
 }
 
+# waits_in PID FUNCTION: process PID sleeps in the kernel function
+# FUNCTION now. Asked of a process already seen there (wait_in), it says
+# whether anything has woken it since.
+waits_in() {
+	local wchan
+	wchan=$(cat "/proc/$1/wchan" 2>/dev/null) || wchan=
+	# shellcheck disable=SC2053 # FUNCTION is a glob on purpose
+	[[ $wchan == $2 ]] && return 0
+	echo "process $1 no longer waits in $2 (it is in '$wchan')" >&2
+	return 1
+}
+
 # hold_full FIFO: make FIFO, hold it open read-write on descriptor 4, and
 # fill it with whole lines "x" until it takes no more, so that a write to
 # it waits (in *pipe_write) until a reader drains it.
