@@ -56,6 +56,15 @@ run_client_fsize_limited() {
 	has_status 1
 	has_bytes stdout 'client: fifo opened for write\nwrote 3 bytes to server\nwrite: short write (3 of 5 bytes)\n'
 
+	# Both streams into one file that the limit binds as well: its first
+	# 3 bytes, and no room for the report; the status still tells.
+	: >fifo-2
+	status=0
+	prlimit --fsize=3 timeout "$client_limit" "${client[@]}" >merged 2>&1 3>&- || status=$?
+	has_status 1
+	has_bytes merged 'cli'
+	has_bytes fifo-2 'hel'
+
 	# The write starts at offset 0: a limit of 0 lets nothing through and
 	# the kernel raises SIGXFSZ, which ends the client.
 	: >fifo-2
