@@ -11,7 +11,7 @@
 # last exit, and a reader, which may serve a whole crowd, reader_limit.
 # wait_limit bounds the wait for a process to reach a point. With them the
 # suite passed twice in a row under "ctest -j8" while 64 busy loops ran on
-# 2 cores, where a crowd took up to 86 s (see "The tests" in doc/ci.md);
+# 2 cores, where the crowd of whole_lines took up to 86 s (see doc/ci.md);
 # a heavier load than that may still make a test red.
 #
 # A tool the tests need is required: its absence fails the test with a
