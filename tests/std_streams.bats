@@ -65,9 +65,9 @@ start_waiting_reader() {
 	wait_in "$reader" wait_for_partner
 }
 
-# One row per case of the man page's table of closed streams and
-# descriptor limits: the stream closed at the start (- for none), the
-# limit, and what happens, first on a build whose C library needs no
+# What the man page tells of closed streams at a descriptor limit, one row
+# per case: the stream closed at the start (- for none), the limit
+# (RLIMIT_NOFILE), and what happens, first on a build whose C library needs no
 # descriptor to load (musl's, or a static build's), then on one
 # dynamically linked against glibc, whose loader needs a free descriptor
 # below the limit to open the C library, before the client runs:
