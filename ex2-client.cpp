@@ -8,10 +8,10 @@
  */
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -23,9 +23,8 @@ constexpr char payload[] = {'h', 'e', 'l', 'l', 'o'};
 
 constexpr char null_path[] = "/dev/null";
 
-// Room for any diagnostic line: the longest label and reason come to
-// under a hundred bytes on glibc and musl.
-constexpr size_t line_max = 256;
+// Room for "short write (N of 5 bytes)" and its terminating zero.
+constexpr size_t reason_max = 32;
 
 } // namespace
 
@@ -34,42 +33,36 @@ int
 main()
 {
 	/*
-	 * perror's text, "label: reason\n", but always in one write(2): musl's
-	 * perror makes five, and lines from clients failing at once into one
-	 * log would come out broken.
+	 * perror's text, "label: reason\n", but always in one system call:
+	 * musl's perror makes five, and lines from clients failing at once
+	 * into one log would come out broken.
 	 */
 	const auto report = [](const char *label, const char *reason) {
-		char line[line_max];
-		const int len = snprintf(line, sizeof line, "%s: %s\n", label, reason);
-		if (len < 0)
-			return;
-		auto size = static_cast<size_t>(len);
-		if (size >= sizeof line) {
-			size = sizeof line - 1;
-			line[size - 1] = '\n';
-		}
+		const struct iovec line[] = {
+			{const_cast<char *>(label), strlen(label)},
+			{const_cast<char *>(": "), 2},
+			{const_cast<char *>(reason), strlen(reason)},
+			{const_cast<char *>("\n"), 1},
+		};
 		// A failure to write to stderr is left untold: there is nowhere
-		// else to tell it.
-		if (write(STDERR_FILENO, line, size) == -1)
-			return;
+		// else to tell it. (The C library insists the result is taken.)
+		const ssize_t untold =
+		    writev(STDERR_FILENO, line, sizeof line / sizeof line[0]);
+		(void)untold;
 	};
 
 	/*
 	 * Started with a standard stream closed, we would be handed its
 	 * number for the FIFO, and our own messages would go to the server.
-	 * One poll finds the closed ones (POLLNVAL); /dev/null takes each
-	 * place, lowest first, before the FIFO is opened. Where that cannot
-	 * be done, refuse before the FIFO's open can wait for, or wake, a
-	 * server.
+	 * /dev/null takes each closed place, lowest first, before the FIFO is
+	 * opened; being the lowest free number, it lands on the one just found.
+	 * F_GETFD is asked of each, as no resource limit can refuse it and it
+	 * sees any open descriptor, O_PATH included. Where /dev/null cannot be
+	 * opened, refuse before the FIFO's open can wait for, or wake, a server.
 	 */
-	struct pollfd std_fds[] = {{STDIN_FILENO, 0, 0}, {STDOUT_FILENO, 0, 0},
-	    {STDERR_FILENO, 0, 0}};
-	if (poll(std_fds, sizeof std_fds / sizeof std_fds[0], 0) == -1) {
-		report("poll", strerror(errno));
-		return 1;
-	}
-	for (const struct pollfd &std_fd : std_fds) {
-		if ((std_fd.revents & POLLNVAL) != 0 && open(null_path, O_RDWR) == -1) {
+	for (int std_fd = STDIN_FILENO; std_fd <= STDERR_FILENO; std_fd++) {
+		if (fcntl(std_fd, F_GETFD) == -1 && errno == EBADF &&
+		    open(null_path, O_RDWR) == -1) {
 			report(null_path, strerror(errno));
 			return 1;
 		}
@@ -118,7 +111,7 @@ main()
 	if (count != static_cast<int>(sizeof payload)) {
 		// Only a regular file takes part of it, at a file size limit.
 		(void)fflush(stdout);
-		char reason[line_max];
+		char reason[reason_max];
 		(void)snprintf(reason, sizeof reason, "short write (%d of %d bytes)",
 		    count, static_cast<int>(sizeof payload));
 		report("write", reason);

@@ -8,20 +8,23 @@
 source "$BATS_TEST_DIRNAME/helper.bash"
 
 @test "300 clients at once through the example server: 300 messages, every client exits 0" {
-	local n=300 i pids=() failed=0
+	local n=300 i pids=() failed=()
 	mkfifo fifo-2
 	timeout "$reader_limit" bash "$BATS_TEST_DIRNAME/../tools/server.sh" "$n" >received 3>&- &
 	reader=$!
 	started+=("$reader")
 	for ((i = 0; i < n; i++)); do
-		timeout "$client_limit" "${client[@]}" >/dev/null 2>>stderr 3>&- &
+		timeout "$crowd_limit" "${client[@]}" >/dev/null 2>>stderr 3>&- &
 		pids+=($!)
 		started+=($!)
 	done
 	for i in "${pids[@]}"; do
-		wait "$i" || failed=$((failed + 1))
+		status=0
+		wait "$i" || status=$?
+		[ "$status" -eq 0 ] || failed+=("$i:$status")
 	done
-	[ "$failed" -eq 0 ]
+	[ "${#failed[@]}" -eq 0 ] ||
+	    { echo "${#failed[@]} of $n clients (PID:status) did not exit 0: ${failed[*]}" >&2; false; }
 	has_bytes stderr ''
 	reader_got "$(printf 'hello\\n%.0s' $(seq "$n"))"
 }

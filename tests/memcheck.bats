@@ -21,7 +21,7 @@ bats_require_minimum_version 1.5.0
 	timeout $((2 * client_limit)) env --default-signal valgrind --error-exitcode=99 --leak-check=full --track-fds=yes \
 	    --log-file=valgrind.log "$client_bin" >stdout 2>stderr 3>&- || status=$?
 	cat valgrind.log
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'

@@ -7,7 +7,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 
 @test "no fifo-2: reports open's ENOENT and creates nothing" {
 	run_client
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'open: No such file or directory\n'
 	[ ! -e fifo-2 ]
@@ -17,7 +17,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 @test "fifo-2 is a directory: reports open's EISDIR" {
 	mkdir fifo-2
 	run_client
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'open: Is a directory\n'
 }
@@ -40,7 +40,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	chmod 200 fifo-2
 	status=0
 	"${as_user[@]}" timeout "$client_limit" "${client[@]}" >stdout 2>stderr || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	chmod 600 fifo-2
@@ -51,7 +51,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	mkfifo -m 444 fifo-2
 	status=0
 	"${as_user[@]}" timeout "$client_limit" "${client[@]}" >stdout 2>stderr || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'open: Permission denied\n'
 }

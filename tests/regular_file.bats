@@ -9,7 +9,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 @test "a longer file: its first five bytes are overwritten, the rest kept" {
 	printf 'abcdefghij' >fifo-2
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	has_bytes fifo-2 'hellofghij'
@@ -18,13 +18,13 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 @test "a shorter file grows to five bytes; an empty one takes them too" {
 	printf 'ab' >fifo-2
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes fifo-2 'hello'
 
 	: >fifo-2
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes fifo-2 'hello'
 }
 
@@ -32,7 +32,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	# Sparse, so it takes no room on disk.
 	truncate -s 3G fifo-2
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	[ "$(head -c 5 fifo-2)" = hello ]

@@ -9,7 +9,7 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	mkfifo fifo-2
 	start_reader
 	run_client
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -26,16 +26,52 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 	send_to_new_reader
 }
 
+# start_client_into FILE: start the client as start_client does, but with
+# its stdout into FILE, and without the descriptor that hold_full holds.
+start_client_into() {
+	"${client[@]}" >"$1" 2>stderr 3>&- 4>&- &
+	pid=$!
+	started+=("$pid")
+}
+
+@test "the FIFO is closed before stdout is written: the server has end-of-file while the client still waits on stdout" {
+	mkfifo fifo-2
+	# Stdout a pipe held full: the client, having written the payload,
+	# waits in its write of the two lines.
+	hold_full out
+	start_reader
+	start_client_into out
+	wait_in "$pid" '*pipe_write'
+	local fd open_fds=()
+	for fd in "/proc/$pid/fd/"*; do
+		open_fds+=("${fd##*/} -> $(readlink "$fd")")
+	done
+	if [[ ${open_fds[*]} == *fifo-2* ]]; then
+		printf 'the client holds the FIFO open while it writes stdout:\n' >&2
+		printf '%s\n' "${open_fds[@]}" >&2
+		false
+	fi
+	reader_got 'hello'
+
+	drain drained
+	wait_client
+	has_status 0
+	wait "$drainer"
+	grep -v -x x drained >stdout || :
+	has_bytes stdout "$sent_lines"
+	has_bytes stderr ''
+}
+
 @test "arguments change nothing, on success and on failure" {
 	run_client --help -v fifo-1 ''
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout ''
 	has_bytes stderr 'open: No such file or directory\n'
 
 	mkfifo fifo-2
 	start_reader
 	run_client --help -v fifo-1 ''
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout "$sent_lines"
 	has_bytes stderr ''
 	reader_got 'hello'

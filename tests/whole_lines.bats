@@ -8,26 +8,31 @@
 source "$BATS_TEST_DIRNAME/helper.bash"
 
 # stderr_writes [WRAPPER...]: run the client under strace (and WRAPPER),
-# with stdout and stderr going nowhere, and leave in ./writes each call
-# that wrote to stderr, its bytes quoted as strace quotes them.
+# with stdout and stderr going nowhere, and leave in ./writes one line per
+# call that wrote to stderr: its bytes, quoted as strace quotes them (a
+# writev's pieces joined in order), and what the call returned.
 stderr_writes() {
 	needs strace strace
+	needs perl perl-base
 	status=0
 	ASAN_OPTIONS=detect_leaks=0 timeout "$client_limit" env --default-signal \
 	    strace -qq -s 256 -e trace=write,writev \
 	    -o trace "$@" "${emulator[@]}" "$client_bin" >/dev/null 2>/dev/null 3>&- || status=$?
-	grep -E '^writev?\(2,' trace >writes || :
+	perl -ne 'next unless /^writev?\(2, (.*)\) += (.*)$/;
+	    my ($args, $returned) = ($1, $2);
+	    my $bytes = join "", $args =~ /(?:^|iov_base=)"((?:[^"\\]|\\.)*)"/g;
+	    print "\"$bytes\" = $returned\n"' trace >writes
 }
 
 @test "each diagnostic line is one write: open, write, short write" {
 	stderr_writes
-	[ "$status" -eq 1 ]
-	printf '%s\n' 'write(2, "open: No such file or directory\n", 32) = 32' | diff - writes
+	has_status 1
+	printf '%s\n' '"open: No such file or directory\n" = 32' | diff - writes
 
 	ln -s /dev/full fifo-2
 	stderr_writes
-	[ "$status" -eq 1 ]
-	printf '%s\n' 'write(2, "write: No space left on device\n", 31) = 31' | diff - writes
+	has_status 1
+	printf '%s\n' '"write: No space left on device\n" = 31' | diff - writes
 
 	# A file size limit that lets three bytes of the payload through; the
 	# limit does not bind stderr, which is not a regular file.
@@ -35,24 +40,18 @@ stderr_writes() {
 	: >fifo-2
 	needs prlimit util-linux
 	stderr_writes prlimit --fsize=3
-	[ "$status" -eq 1 ]
-	printf '%s\n' 'write(2, "write: short write (3 of 5 bytes)\n", 34) = 34' | diff - writes
+	has_status 1
+	printf '%s\n' '"write: short write (3 of 5 bytes)\n" = 34' | diff - writes
 }
 
 @test "300 clients failing at once into one stderr: 300 whole lines" {
-	local n=300 i pids=() others=0 end child
+	local n=300 i pids=() others=() end child
 	# No fifo-2: each client fails in its open. Their common stderr is a
 	# pipe held full, so that every one of them is seen waiting in its
 	# first write to it; once a reader drains it, they all write at once.
-	mkfifo err
-	exec 4<>err
-	# Whole lines of filler, in blocks the pipe takes whole or not at all,
-	# until it takes no more; through an open of dd's own, as it makes
-	# that one non-blocking.
-	yes x | head -c $((1024 * 1024)) |
-	    dd bs=4096 iflag=fullblock oflag=nonblock of=err status=none 2>/dev/null || :
+	hold_full err
 	for ((i = 0; i < n; i++)); do
-		timeout "$client_limit" "${client[@]}" >/dev/null 2>&4 3>&- 4>&- &
+		timeout "$crowd_limit" "${client[@]}" >/dev/null 2>&4 3>&- 4>&- &
 		pids+=($!)
 		started+=($!)
 	done
@@ -67,18 +66,16 @@ stderr_writes() {
 		wait_in "$child" '*pipe_write'
 	done
 
-	timeout "$reader_limit" cat err >received 3>&- 4>&- &
-	reader=$!
-	started+=("$reader")
-	exec 4>&-
-	# Each one failed as it should, none by the time-out.
+	drain received
+	# Each one failed as it should, none by the time-out (124).
 	for i in "${pids[@]}"; do
 		status=0
 		wait "$i" || status=$?
-		[ "$status" -eq 1 ] || others=$((others + 1))
+		[ "$status" -eq 1 ] || others+=("$i:$status")
 	done
-	[ "$others" -eq 0 ]
-	wait "$reader"
+	[ "${#others[@]}" -eq 0 ] ||
+	    { echo "${#others[@]} of $n clients (PID:status) did not exit 1: ${others[*]}" >&2; false; }
+	wait "$drainer"
 	grep -v -x x received >lines || :
 	has_bytes lines "$(printf 'open: No such file or directory\\n%.0s' $(seq "$n"))"
 }

@@ -9,19 +9,19 @@ source "$BATS_TEST_DIRNAME/helper.bash"
 @test "the write fails (fifo-2 leads to /dev/full): write's own ENOSPC, after the first line" {
 	ln -s /dev/full fifo-2
 	run_client
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout 'client: fifo opened for write\n'
 	has_bytes stderr 'write: No space left on device\n'
 
 	status=0
 	timeout "$client_limit" "${client[@]}" >merged 2>&1 3>&- || status=$?
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes merged 'client: fifo opened for write\nwrite: No space left on device\n'
 
 	# Stdout a pipe whose reader has gone: flushing it fails with EPIPE and
 	# no signal, and the report still names the write's own error.
 	run_to_gone_stdout
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stderr 'write: No space left on device\n'
 }
 
@@ -46,21 +46,30 @@ run_client_fsize_limited() {
 	needs prlimit util-linux
 	: >fifo-2
 	run_client_fsize_limited 3
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout 'client: fifo opened for write\nwrote 3 bytes to server\n'
 	has_bytes stderr 'write: short write (3 of 5 bytes)\n'
 	has_bytes fifo-2 'hel'
 
 	: >fifo-2
 	MERGED=1 run_client_fsize_limited 3
-	[ "$status" -eq 1 ]
+	has_status 1
 	has_bytes stdout 'client: fifo opened for write\nwrote 3 bytes to server\nwrite: short write (3 of 5 bytes)\n'
+
+	# Both streams into one file that the limit binds as well: its first
+	# 3 bytes, and no room for the report; the status still tells.
+	: >fifo-2
+	status=0
+	prlimit --fsize=3 timeout "$client_limit" "${client[@]}" >merged 2>&1 3>&- || status=$?
+	has_status 1
+	has_bytes merged 'cli'
+	has_bytes fifo-2 'hel'
 
 	# The write starts at offset 0: a limit of 0 lets nothing through and
 	# the kernel raises SIGXFSZ, which ends the client.
 	: >fifo-2
 	run_client_fsize_limited 0
-	[ "$status" -eq $((128 + 25)) ]
+	has_status $((128 + 25))
 	has_bytes stdout ''
 	has_bytes stderr ''
 	has_bytes fifo-2 ''
@@ -72,7 +81,7 @@ run_client_fsize_limited() {
 	start_reader
 	status=0
 	prlimit --fsize=10 timeout "$client_limit" "${client[@]}" >stdout 2>stderr 3>&- || status=$?
-	[ "$status" -eq 0 ]
+	has_status 0
 	has_bytes stdout 'client: fi'
 	has_bytes stderr ''
 	reader_got 'hello'
@@ -99,7 +108,7 @@ run_client_reader_gone() {
 
 @test "the reader has gone, SIGPIPE at its default: the signal ends the client" {
 	run_client_reader_gone
-	[ "$status" -eq $((128 + 13)) ]
+	has_status $((128 + 13))
 	# The first line was still in stdout's buffer.
 	has_bytes merged ''
 }
@@ -108,7 +117,7 @@ run_client_reader_gone() {
 	local how
 	for how in --ignore-signal=PIPE --block-signal=PIPE; do
 		run_client_reader_gone "$how"
-		[ "$status" -eq 1 ]
+		has_status 1
 		has_bytes merged 'client: fifo opened for write\nwrite: Broken pipe\n'
 		rm fifo-2
 	done
