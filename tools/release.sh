@@ -142,10 +142,8 @@ in_trixie() {
 }
 
 if [ "${1:-}" = --in-root ]; then
-	tests=$2 version=$3
-	tree=/build/ex2-client-$version
+	tests=$2 version=$3 tree=/build/ex2-client-$3
 	mkdir /build/out
-	tar -C /build -xzf "/build/in/ex2-client-$version.tar.gz"
 	"in_$4"
 	exit 0
 fi
@@ -204,30 +202,26 @@ sources() {
 	done
 }
 
-# in_root SUITE ARCHS PACKAGES: a root of SUITE for ARCHS, which
-# runs this script's in_SUITE from the tarball, and whose /build/out lands
-# in $work/SUITE.
+# in_root SUITE ARCHS PACKAGES: a root of SUITE for ARCHS that runs the
+# tarball's own in_SUITE; its /build/out lands in $work/SUITE.
 in_root() {
 	local suite=$1 list
 	list=$(sources "$suite")
 	[ -n "$list" ] || die "no Debian archive in this machine's apt sources"
 	mkdir "$work/$suite"
-	printf '#!/bin/sh\nexec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=%s bash /build/ex2-client-%s/tools/release.sh --in-root %s %s %s\n' \
-	    "$epoch" "$version" "$tests" "$version" "$suite" >"$work/in/run"
-	# The tarball's own script, unpacked by the root itself.
-	printf '#!/bin/sh\ntar -C /build -xzf /build/in/ex2-client-%s.tar.gz ex2-client-%s/tools/release.sh\n' \
-	    "$version" "$version" >"$work/in/unpack"
+	# The root unpacks the tarball and runs the script inside it.
+	printf 'tar -C /build -xzf /build/in/ex2-client-%s.tar.gz &&\n    exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC SOURCE_DATE_EPOCH=%s bash /build/ex2-client-%s/tools/release.sh --in-root %s %s %s\n' \
+	    "$version" "$epoch" "$version" "$tests" "$version" "$suite" >"$work/in/run"
 	step "a Debian $suite root"
 	# shellcheck disable=SC2016 # mmdebstrap's hooks expand $1, the root
 	mmdebstrap --variant=buildd --architectures="$2" \
 	    --skip=check/qemu --include="$3,$test_tools" \
 	    --customize-hook='mkdir "$1/build"' \
 	    --customize-hook="copy-in $work/in /build" \
-	    --customize-hook='chroot "$1" sh /build/in/unpack' \
 	    --customize-hook='chroot "$1" sh /build/in/run' \
 	    --customize-hook="sync-out /build/out $work/$suite" \
 	    "$suite" /dev/null "$list"
-	rm -f "$work/in/run" "$work/in/unpack"
+	rm "$work/in/run"
 }
 
 # with PREFIX ARCH...: PREFIXARCH for each ARCH but amd64, comma-led.

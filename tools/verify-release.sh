@@ -2,21 +2,13 @@
 # SPDX-License-Identifier: ISC
 # tools/verify-release.sh [--tests] DIR
 #
-# Proves that the release in DIR was built from its own source: it needs
-# nothing but DIR's files, and no git. It
-#   1. checks DIR's files against its SHA256SUMS, which finds damage (but
-#      whoever changed a file could have rewritten SHA256SUMS too);
-#   2. rebuilds the whole release from DIR's source tarball alone, with
-#      the tools/release.sh inside it, in fresh Debian roots;
-#   3. compares each file of the release with its rebuild, byte for byte,
-#      and prints it with "identical" or "DIFFERS";
-#   4. names each package of the roots whose version differs from the one
-#      DIR's .buildinfo recorded, where a difference may come from.
-# It exits 0 only when every file is identical. The rebuild skips the
-# test runs, and says so, unless --tests is given.
-#
-# Runs as root on an amd64 Debian machine with mmdebstrap, as the release
-# does; it installs and registers nothing there.
+# Proves that the release in DIR was built from its own source, from DIR's
+# files alone and without git: checks them against SHA256SUMS (damage),
+# rebuilds the release in fresh Debian roots from DIR's source tarball with
+# the tools/release.sh inside it (without its tests, unless --tests), and
+# prints each file with "identical" or "DIFFERS", then each package of the
+# roots whose version is not the one DIR's .buildinfo recorded. Exits 0
+# only when every file is identical. Runs as root, as the release does.
 set -Eeuo pipefail
 export LC_ALL=C.UTF-8
 
