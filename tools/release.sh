@@ -17,10 +17,7 @@ set -Eeuo pipefail
 umask 022
 export LC_ALL=C.UTF-8 TZ=UTC
 
-die() {
-	printf 'release.sh: %s\n' "$*" >&2
-	exit 1
-}
+die() { printf 'release.sh: %s\n' "$*" >&2; exit 1; }
 trap 'die "failed at line $LINENO: $BASH_COMMAND"' ERR
 step() { printf '\n=== release: %s\n' "$*"; }
 

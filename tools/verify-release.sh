@@ -12,10 +12,7 @@
 set -Eeuo pipefail
 export LC_ALL=C.UTF-8
 
-die() {
-	printf 'verify-release.sh: %s\n' "$*" >&2
-	exit 2
-}
+die() { printf 'verify-release.sh: %s\n' "$*" >&2; exit 2; }
 
 tests=(--no-tests)
 if [ "${1:-}" = --tests ]; then
