@@ -102,8 +102,9 @@ wait_client() {
 		sleep 0.01
 	done
 	if kill -0 "$pid" 2>/dev/null; then
+		# SIGKILL: a client that blocks SIGTERM must not hold the wait.
 		echo "the client ($pid) still runs after $client_limit s: killed" >&2
-		kill "$pid"
+		kill -KILL "$pid"
 	fi
 	status=0
 	wait "$pid" || status=$?

@@ -62,6 +62,19 @@ start_client_into() {
 	has_bytes stderr ''
 }
 
+@test "held on a full stdout after the payload, the client still ends at SIGTERM, as timeout sends it" {
+	mkfifo fifo-2
+	hold_full out
+	start_reader
+	start_client_into out
+	wait_in "$pid" '*pipe_write'
+	reader_got 'hello'
+	# Only SIGPIPE and SIGXFSZ are blocked after the write.
+	kill -TERM "$pid"
+	wait_client
+	has_status $((128 + 15))
+}
+
 @test "arguments change nothing, on success and on failure" {
 	run_client --help -v fifo-1 ''
 	has_status 1
