@@ -236,8 +236,8 @@ in_root trixie "$(IFS=,; echo "${archs[*]}")" \
     "$tools$(with crossbuild-essential- "${archs[@]}")$(with libc6-dev: "${trixie_debs[@]}"),musl-dev$(with musl-dev: "${archs[@]}")"
 
 step "the release in $out"
-cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/*/*.deb \
-    "$work"/trixie/*.tar.gz "$out/"
+cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
+    "$work"/trixie/*.deb "$work"/trixie/*.tar.gz "$out/"
 buildinfo=ex2-client-$version.buildinfo
 {
 	printf 'Source: ex2-client\nVersion: %s\nCommit: %s\nSource-Date-Epoch: %s\n\n' \
