@@ -39,4 +39,7 @@ if(musl_cpu STREQUAL powerpc64le)
   string(APPEND musl_flags " -mlong-double-64")
 endif()
 set(CMAKE_CXX_FLAGS_INIT "${musl_flags}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${musl_lib} -static-pie")
+# lld keeps read-only data out of the code, as GNU ld's -z separate-code
+# does, but with one segment fewer to map: read-only data shares the
+# headers' page. That segment was 2% of a spawn.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${musl_lib} -static-pie -fuse-ld=lld")

@@ -233,7 +233,7 @@ in_root bookworm "$(IFS=,; echo "${bookworm_debs[*]}")" \
     "$tools$(with crossbuild-essential- "${bookworm_debs[@]}")$(with libc6-dev: "${bookworm_debs[@]}")"
 cp "$work/bookworm/ex2-client_${version}_amd64.deb" "$work/in/"
 in_root trixie "$(IFS=,; echo "${archs[*]}")" \
-    "$tools$(with crossbuild-essential- "${archs[@]}")$(with libc6-dev: "${trixie_debs[@]}"),musl-dev$(with musl-dev: "${archs[@]}")"
+    "$tools,lld$(with crossbuild-essential- "${archs[@]}")$(with libc6-dev: "${trixie_debs[@]}"),musl-dev$(with musl-dev: "${archs[@]}")"
 
 step "the release in $out"
 cp "$tarball" "$work"/bookworm/*.dsc "$work"/bookworm/*.tar.xz "$work"/bookworm/*.deb \
