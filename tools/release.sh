@@ -110,7 +110,7 @@ in_trixie() {
 		cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 		    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON --toolchain "$tree/cmake/toolchain-musl.cmake" \
 		    -DEX2_ARCH="$arch" >"$build.log" || { cat "$build.log"; die "cannot configure $build"; }
-		cmake --build "$build" >>"$build.log"
+		cmake --build "$build" >>"$build.log" || { cat "$build.log"; die "cannot build $build"; }
 		cpu=$(sed -n 's/^set(CMAKE_SYSTEM_PROCESSOR "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeSystem.cmake)
 		name=ex2-client-$version-$cpu-linux
 		cmake --install "$build" --prefix "/build/stage-$arch" --strip >>"$build.log"
