@@ -1,10 +1,8 @@
 # SPDX-License-Identifier: ISC
-# Hardening of ex2-client as Debian builds its binaries, but never over the
-# packager's choice: a flag is added only where CXXFLAGS and LDFLAGS say
-# nothing of its kind, so -D_FORTIFY_SOURCE=3, -fstack-protector-all,
-# -static-pie or -no-pie from them stands. Tells the tests what was built:
-# EX2_LINK (dynamic or static), EX2_PIE, EX2_RELRO, and EX2_FORTIFIED (a
-# generator expression, per configuration). Needs EX2_LIBC.
+# Hardening as Debian builds its binaries, never over the packager's: a
+# flag is added only where CXXFLAGS and LDFLAGS name none of its kind. Tells
+# the tests what was built: EX2_LINK (dynamic or static), EX2_PIE,
+# EX2_RELRO, EX2_FORTIFIED (per configuration). Needs EX2_LIBC.
 
 include(CheckCXXSourceCompiles)
 include(CheckPIESupported)

@@ -41,8 +41,7 @@ endif()
 set(CMAKE_CXX_FLAGS_INIT "${musl_flags}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${musl_lib} -static-pie")
 if(musl_cpu STREQUAL x86_64)
-  # lld keeps read-only data out of the code, as GNU ld's -z separate-code
-  # does, with one segment fewer to map: it shares the headers' page.
-  # That is 2% of a spawn. (It fails to link GCC's ppc64le objects here.)
+  # lld keeps read-only data out of the code with one segment fewer than GNU
+  # ld's -z separate-code, 2% of a spawn; it fails on GCC's ppc64le objects.
   string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -fuse-ld=lld")
 endif()

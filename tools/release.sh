@@ -21,9 +21,8 @@ die() { printf 'release.sh: %s\n' "$*" >&2; exit 1; }
 trap 'die "failed at line $LINENO: $BASH_COMMAND"' ERR
 step() { printf '\n=== release: %s\n' "$*"; }
 
-# Debian architectures; the first is this machine's. Each has a static
-# binary from Debian 13, and a package from Debian 12, which then installs
-# on 12 and 13; but Debian 12 has no riscv64, so its package is Debian 13's.
+# Debian architectures, this machine's first: a static binary of each from
+# Debian 13, a package from Debian 12 (riscv64's from 13: 12 has none).
 archs=(amd64 arm64 ppc64el s390x riscv64)
 bookworm_debs=(amd64 arm64 ppc64el s390x)
 trixie_debs=(riscv64)
@@ -32,8 +31,7 @@ test_tools=bats,binutils,python3,strace,qemu-user-static,autopkgtest
 
 # --- in a root --------------------------------------------------------------
 
-# record SUITE: this root's paragraph of the buildinfo, taken before the
-# build installs anything.
+# record SUITE: this root's paragraph of the buildinfo, before any build.
 record() {
 	local list
 	printf 'Root: %s\nArchive-Dates:\n' "$1"
@@ -46,16 +44,14 @@ record() {
 	printf '\n'
 }
 
-# test_shipped BUILD FILE: the whole suite against FILE, as BUILD was
-# configured to run it.
+# test_shipped BUILD FILE: the whole suite against FILE, as BUILD runs it.
 test_shipped() {
 	[ "$tests" = yes ] || return 0
 	cmake -DEX2_TEST_CLIENT="$2" "$1" >/dev/null
 	ctest --test-dir "$1" -j8 --output-on-failure
 }
 
-# autopkgtest_deb DEB: the package installed here, and the suite run
-# against /usr/bin/ex2-client.
+# autopkgtest_deb DEB: DEB installed here, the suite run against it.
 autopkgtest_deb() {
 	[ "$tests" = yes ] || return 0
 	autopkgtest "$1" "$tree" -- null
